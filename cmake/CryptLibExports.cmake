@@ -1,0 +1,21 @@
+# The export table lives in one place, the module definition file with its
+# ordinals. On ELF systems a version script generated from it keeps exactly
+# those names visible; on Windows the linker takes the .def file itself.
+function(cryptlib_export_table target def_file)
+  file(STRINGS ${def_file} def_lines REGEX "^[ \t]+[A-Za-z_][A-Za-z0-9_]*[ \t]+@[0-9]+")
+  set(names "")
+  foreach(line IN LISTS def_lines)
+    string(REGEX REPLACE "^[ \t]+([A-Za-z_][A-Za-z0-9_]*).*" "\\1" name "${line}")
+    string(APPEND names "    ${name};\n")
+  endforeach()
+  if(WIN32)
+    target_sources(${target} PRIVATE ${def_file})
+  else()
+    set(map ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
+    file(WRITE ${map}.in "{\n  global:\n${names}  local:\n    *;\n};\n")
+    configure_file(${map}.in ${map} COPYONLY)
+    target_link_options(${target} PRIVATE "LINKER:--version-script=${map}" "LINKER:--no-undefined")
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${map})
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def_file})
+  endif()
+endfunction()

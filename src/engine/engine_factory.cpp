@@ -1,0 +1,9 @@
+#include "engine/engine_factory.h"
+
+#include "engine/frame_engine.h"
+
+namespace cryptlib {
+
+TCryptoEngine* CreateEngine() { return new TFrameCryptoEngine(); }
+
+}  // namespace cryptlib

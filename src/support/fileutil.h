@@ -1,0 +1,49 @@
+// File and directory routines the engine's operations share. Paths are
+// Windows-style strings (see platform/platform.h). None of them raises: they
+// answer false, 0 or an empty result on failure.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace cryptlib {
+
+// True when the path's attributes can be read and include the directory bit.
+bool DirectoryExists(const std::string& path);
+// True when the path names an existing file (not a directory).
+bool FileExists(const std::string& path);
+// Empty stays empty; a trailing "\" stays; one letter gets ":\"; else "\".
+std::string IncludeBackslash(const std::string& path);
+// Deletes the directory's contents (read-only files included) and, with
+// removeSelf, the directory itself, never a bare drive. Continues after a
+// failure; answers whether everything went.
+bool DeleteTree(const std::string& directory, bool removeSelf);
+// Copies a whole file. The target is replaced atomically: a failure leaves the
+// previous target as it was.
+bool CopyFileContents(const std::string& source, const std::string& target);
+// Copies a directory tree into target (created one level when missing).
+bool CopyTree(const std::string& source, const std::string& target);
+// Decimal text cut to its first 3 (5) characters, left-padded with "0".
+std::string FormatNumber3(int32_t value);
+std::string FormatNumber5(int32_t value);
+// Reads the whole file when *size is at least its size; sets *size to it.
+bool ReadFileToBuffer(const char* fileName, void* buffer, int32_t* size);
+// Writes size bytes as the file's new content. The previous content is
+// replaced atomically (written beside it, renamed over it): a failure leaves it.
+bool WriteBufferToFile(const char* fileName, const void* buffer, int32_t size);
+// The next free number of files named like mask ("crl*.pem") in directory:
+// the largest number found + 1, 1 when none, 0 when the directory is missing.
+int32_t NextNumberInMask(const std::string& directory, const std::string& mask);
+// The same over numeric three-character extensions of base ("key.001").
+int32_t NextNumberedExt(const std::string& directory, const std::string& base);
+// Appends the full paths of the files whose names end in suffix (three
+// characters, letter case ignored), optionally searching subdirectories.
+void ListFilesByExt(const std::string& directory, const std::string& suffix, std::vector<std::string>& list,
+                    bool recursive);
+// Creates a directory and any missing parents.
+bool ForceDirectories(const std::string& path);
+// The system's temporary directory as the system reports it.
+std::string GetTempDir();
+
+}  // namespace cryptlib

@@ -1,0 +1,103 @@
+// TRWCriticalSection: the engine's multi-reader, single-writer lock.
+//
+// Unlike a plain reader/writer lock, both sides are re-entrant per thread; a
+// thread that reads may take the write lock (upgrade) without deadlocking
+// against itself; reads requested while the same thread writes are no-ops; and
+// a thread that already reads is never blocked by a waiting writer, while
+// threads that do not read yet queue behind a writer as soon as it arrives.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace cryptlib {
+
+class TRWCriticalSection {
+ public:
+  TRWCriticalSection();
+  // Waits for every other thread's reads to end before it tears the lock down.
+  ~TRWCriticalSection();
+  TRWCriticalSection(const TRWCriticalSection&) = delete;
+  TRWCriticalSection& operator=(const TRWCriticalSection&) = delete;
+
+  void BeginRead();
+  // Raises EAssertionFailed when the calling thread holds no read.
+  void EndRead();
+  void BeginWrite();
+  void EndWrite();
+
+  // Observers for tests: the read total (or write nesting while writing), the
+  // capacity of the reader table, whether a write is in progress.
+  int32_t CountForTesting() const;
+  size_t ReaderTableCapacityForTesting();
+  bool WritingForTesting() const;
+
+ private:
+  struct ReaderEntry {
+    uint32_t threadId;  // 0 marks a free entry
+    int32_t nesting;
+  };
+
+  // Lets the unit tests see that a writer is waiting, which no public
+  // observer shows.
+  friend class TRWCriticalSectionProbe;
+
+  // Implementation details are the lock's own (see rwsyncs.cpp).
+  class TableGuard;
+  bool TryNestedRead(uint32_t self);
+  void RegisterFirstRead(uint32_t self);
+  int32_t UnregisterRead(uint32_t self);
+  // The table helpers below expect the caller to hold the table lock.
+  bool OnlyWaitingWriterReads();
+  bool NoReaderBesides(uint32_t writer);
+  ReaderEntry* FindReader(uint32_t threadId);
+  ReaderEntry& FreeEntry();
+  void RefreshNoReaders(uint32_t self);
+  void ResetNoReaders();
+  void WaitUntilNoOtherReaders(uint32_t self);
+
+  // Held by the writer for its whole write, and briefly by a thread that
+  // registers its first read.
+  std::recursive_mutex gate_;
+  // The manual-reset event "no thread other than a waiting writer reads".
+  std::mutex eventMutex_;
+  std::condition_variable eventChanged_;
+  bool noReaders_ = true;  // guarded by eventMutex_
+  // While nobody writes: the total of all read nestings; while a thread
+  // writes: that thread's write nesting.
+  std::atomic<int32_t> count_{0};
+  int32_t savedReadCount_ = 0;        // only touched by the thread in gate_
+  std::vector<ReaderEntry> readers_;  // guarded by tableLock_
+  std::atomic<uint32_t> waitingWriter_{0};
+  std::atomic<uint32_t> tableLock_{0};  // 0 free, else the holder's thread id
+  std::atomic<bool> writing_{false};
+  std::atomic<uint32_t> writerThread_{0};  // the writing thread, 0 when none
+};
+
+// Scoped holds.
+class ReadGuard {
+ public:
+  explicit ReadGuard(TRWCriticalSection& lock) : lock_(lock) { lock_.BeginRead(); }
+  ~ReadGuard() { lock_.EndRead(); }
+  ReadGuard(const ReadGuard&) = delete;
+  ReadGuard& operator=(const ReadGuard&) = delete;
+
+ private:
+  TRWCriticalSection& lock_;
+};
+
+class WriteGuard {
+ public:
+  explicit WriteGuard(TRWCriticalSection& lock) : lock_(lock) { lock_.BeginWrite(); }
+  ~WriteGuard() { lock_.EndWrite(); }
+  WriteGuard(const WriteGuard&) = delete;
+  WriteGuard& operator=(const WriteGuard&) = delete;
+
+ private:
+  TRWCriticalSection& lock_;
+};
+
+}  // namespace cryptlib

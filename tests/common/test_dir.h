@@ -1,0 +1,30 @@
+// A fresh temporary directory per test, removed with everything in it when
+// the object goes out of scope.
+#pragma once
+
+#include <string>
+
+namespace cryptlib::test {
+
+class TestDir {
+ public:
+  TestDir();
+  ~TestDir();
+  TestDir(const TestDir&) = delete;
+  TestDir& operator=(const TestDir&) = delete;
+
+  // Native path of the directory, without a trailing separator.
+  const std::string& path() const { return path_; }
+  // path() + "/" + relative.
+  std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
+
+  void WriteFile(const std::string& relative, const std::string& contents) const;
+  std::string ReadFile(const std::string& relative) const;
+  bool Exists(const std::string& relative) const;
+  void MakeDir(const std::string& relative) const;
+
+ private:
+  std::string path_;
+};
+
+}  // namespace cryptlib::test

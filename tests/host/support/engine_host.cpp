@@ -1,0 +1,33 @@
+#include "host/support/engine_host.h"
+
+#include <stdexcept>
+#include <vector>
+
+namespace cryptlib::test {
+
+host::EngineLibrary& Library() {
+  static host::EngineLibrary* library = [] {
+    auto* loaded = new host::EngineLibrary();
+    if (!loaded->Load(CRYPTLIB_LIBRARY_PATH)) throw std::runtime_error("cannot load engine: " + loaded->error());
+    return loaded;
+  }();
+  return *library;
+}
+
+const host::Exports& Api() { return Library().api(); }
+
+void EngineTest::SetUp() {
+  engine_ = Api().GetCryptObj();
+  ASSERT_NE(engine_, nullptr);
+}
+
+void EngineTest::TearDown() { Api().DoneEngine(engine_); }
+
+std::string EngineTest::ErrorText(int32_t code) const {
+  int32_t max = api().GetMaxErrorStringLength(engine_);
+  std::vector<char> buffer(static_cast<size_t>(max > 0 ? max : 0) + 16, '\x7f');
+  api().GetCryptoErrorString(engine_, code, buffer.data());
+  return std::string(buffer.data());
+}
+
+}  // namespace cryptlib::test
