@@ -1,0 +1,258 @@
+#include "support/fileutil.h"
+
+#include <atomic>
+#include <cstring>
+#include <limits>
+
+#include "platform/platform.h"
+#include "support/strutil.h"
+
+namespace cryptlib {
+
+namespace {
+
+using platform::DirEntry;
+using platform::Os;
+
+bool IsDelimiter(char c) {
+  return c == '\\' || c == '/';
+}
+
+bool IsAsciiLetter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// "C:" or "C:\": removing it would mean removing a drive's root.
+bool IsBareDrive(const std::string& path) {
+  if (path.size() < 2 || path.size() > 3 || path[1] != ':') return false;
+  return path.size() == 2 || IsDelimiter(path[2]);
+}
+
+// Entries every enumeration leaves out: names beginning with "." (also
+// ordinary files such as ".x") and volume labels.
+bool IsSkippedEntry(const DirEntry& entry) {
+  return entry.name.empty() || entry.name[0] == '.' || (entry.attributes & platform::kAttrVolume) != 0;
+}
+
+bool IsDirectoryEntry(const DirEntry& entry) {
+  return (entry.attributes & platform::kAttrDirectory) != 0;
+}
+
+// The entries of pattern without the skipped ones; false when the directory
+// cannot be listed.
+bool ListEntries(const std::string& pattern, std::vector<DirEntry>& entries) {
+  std::vector<DirEntry> all;
+  if (!Os().ListDirectory(pattern, all)) return false;
+  for (DirEntry& entry : all) {
+    if (!IsSkippedEntry(entry)) entries.push_back(std::move(entry));
+  }
+  return true;
+}
+
+std::string PaddedPrefix(int32_t value, size_t width) {
+  std::string text = std::to_string(value).substr(0, width);
+  return std::string(width - text.size(), '0') + text;
+}
+
+// The largest number + 1 over the file names of pattern, reading each number
+// with numberOf (false for a name without one); 0 when the directory cannot
+// be listed.
+template <typename NumberOf>
+int32_t NextFreeNumber(const std::string& pattern, NumberOf numberOf) {
+  std::vector<DirEntry> entries;
+  if (!ListEntries(pattern, entries)) return 0;
+  int32_t largest = 0;
+  for (const DirEntry& entry : entries) {
+    int32_t number = 0;
+    if (IsDirectoryEntry(entry) || !numberOf(entry.name, number)) continue;
+    // The largest number cannot be followed: leave it out rather than overflow.
+    if (number != std::numeric_limits<int32_t>::max() && number > largest) largest = number;
+  }
+  return largest + 1;
+}
+
+// A name beside target that no other writer uses: the thread id tells this
+// process's threads apart, the counter one thread's calls, and an existing
+// file of that name is never reused. It ends in ".tmp" so that a leftover
+// never looks like a numbered file ("key.001") or a certificate (".pem").
+std::string TemporaryNameBeside(const std::string& target) {
+  static std::atomic<uint32_t> counter{0};
+  const std::string prefix = target + ".~" + std::to_string(platform::CurrentThreadId()) + "-";
+  std::string candidate;
+  do {
+    candidate = prefix + std::to_string(counter.fetch_add(1, std::memory_order_relaxed)) + ".tmp";
+  } while (Os().GetAttributes(candidate) != platform::kInvalidAttributes);
+  return candidate;
+}
+
+// Gives target the new content without a moment in which it is missing or
+// partial: the content goes into a temporary file beside it, which is then
+// renamed over it. On failure the temporary is removed and target keeps its
+// previous content. A read-only or directory target is refused, as the
+// systems that cannot replace such a file do.
+bool ReplaceFileAtomically(const std::string& target, const void* data, size_t size) {
+  const uint32_t attributes = Os().GetAttributes(target);
+  if (attributes != platform::kInvalidAttributes &&
+      (attributes & (platform::kAttrReadOnly | platform::kAttrDirectory)) != 0) {
+    return false;
+  }
+  const std::string temporary = TemporaryNameBeside(target);
+  if (Os().WriteFile(temporary, data, size) && Os().RenameFile(temporary, target)) return true;
+  Os().DeleteFile(temporary);
+  return false;
+}
+
+// The part of path up to and including its last delimiter or drive colon.
+std::string ParentOf(const std::string& path) {
+  const size_t last = path.find_last_of("\\/:");
+  return last == std::string::npos ? std::string() : path.substr(0, last + 1);
+}
+
+bool EndsWithSuffix(const std::string& name, const std::string& suffix) {
+  const std::string tail = name.size() >= 3 ? name.substr(name.size() - 3) : name;
+  return SameTextAscii(tail, suffix);
+}
+
+}  // namespace
+
+bool DirectoryExists(const std::string& path) {
+  const uint32_t attributes = Os().GetAttributes(path);
+  return attributes != platform::kInvalidAttributes && (attributes & platform::kAttrDirectory) != 0;
+}
+
+bool FileExists(const std::string& path) {
+  const uint32_t attributes = Os().GetAttributes(path);
+  return attributes != platform::kInvalidAttributes && (attributes & platform::kAttrDirectory) == 0;
+}
+
+std::string IncludeBackslash(const std::string& path) {
+  if (path.empty() || path.back() == '\\') return path;
+  if (path.size() == 1 && IsAsciiLetter(path[0])) return path + ":\\";
+  return path + "\\";
+}
+
+bool DeleteTree(const std::string& directory, bool removeSelf) {
+  if (!DirectoryExists(directory)) return false;
+  const std::string prefix = IncludeBackslash(directory);
+  std::vector<DirEntry> entries;
+  const bool listed = ListEntries(prefix + "*.*", entries);
+  bool result = listed;
+  for (const DirEntry& entry : entries) {
+    const std::string path = prefix + entry.name;
+    if (IsDirectoryEntry(entry)) {
+      result = DeleteTree(path, true) && result;
+      continue;
+    }
+    if ((entry.attributes & platform::kAttrReadOnly) != 0) Os().SetAttributes(path, platform::kAttrArchive);
+    result = Os().DeleteFile(path) && result;
+  }
+  if (removeSelf && result && !IsBareDrive(directory)) result = Os().RemoveDirectory(directory);
+  return result;
+}
+
+// An empty source gives an empty target file: the copy then exists like any
+// other, and CopyTree can give it the source's attributes.
+bool CopyFileContents(const std::string& source, const std::string& target) {
+  std::string contents;
+  if (!Os().ReadFile(source, contents)) return false;
+  return ReplaceFileAtomically(target, contents.data(), contents.size());
+}
+
+bool CopyTree(const std::string& source, const std::string& target) {
+  if (!DirectoryExists(source)) return false;
+  if (!DirectoryExists(target)) Os().CreateDirectory(target);
+  if (!DirectoryExists(target)) return false;
+  const std::string sourcePrefix = IncludeBackslash(source);
+  const std::string targetPrefix = IncludeBackslash(target);
+  std::vector<DirEntry> entries;
+  bool result = ListEntries(sourcePrefix + "*.*", entries);
+  for (const DirEntry& entry : entries) {
+    const std::string from = sourcePrefix + entry.name;
+    const std::string to = targetPrefix + entry.name;
+    if (IsDirectoryEntry(entry)) {
+      result = CopyTree(from, to) && result;
+      continue;
+    }
+    if (!CopyFileContents(from, to)) return false;
+    Os().SetAttributes(to, entry.attributes);
+  }
+  return result;
+}
+
+std::string FormatNumber3(int32_t value) {
+  return PaddedPrefix(value, 3);
+}
+
+std::string FormatNumber5(int32_t value) {
+  return PaddedPrefix(value, 5);
+}
+
+bool ReadFileToBuffer(const char* fileName, void* buffer, int32_t* size) {
+  if (fileName == nullptr || size == nullptr || *size < 0) return false;
+  uint64_t fileSize = 0;
+  if (!Os().GetFileSize(fileName, fileSize) || fileSize > static_cast<uint64_t>(*size)) return false;
+  std::string contents;
+  // The file may have grown since its size was read: check again what was read.
+  if (!Os().ReadFile(fileName, contents) || contents.size() > static_cast<size_t>(*size)) return false;
+  if (!contents.empty()) {
+    if (buffer == nullptr) return false;
+    std::memcpy(buffer, contents.data(), contents.size());
+  }
+  *size = static_cast<int32_t>(contents.size());
+  return true;
+}
+
+bool WriteBufferToFile(const char* fileName, const void* buffer, int32_t size) {
+  if (fileName == nullptr || *fileName == '\0' || size < 0 || (buffer == nullptr && size > 0)) return false;
+  return ReplaceFileAtomically(fileName, buffer != nullptr ? buffer : "", static_cast<size_t>(size));
+}
+
+int32_t NextNumberInMask(const std::string& directory, const std::string& mask) {
+  const size_t star = mask.find('*');
+  if (star == std::string::npos || !DirectoryExists(directory)) return 0;
+  // The number stands where the mask has its "*", up to the name's first ".".
+  return NextFreeNumber(IncludeBackslash(directory) + mask, [star](const std::string& name, int32_t& number) {
+    const size_t dot = name.find('.');
+    return dot != std::string::npos && star < dot && TryParseInt32(name.substr(star, dot - star), number);
+  });
+}
+
+int32_t NextNumberedExt(const std::string& directory, const std::string& base) {
+  if (!DirectoryExists(directory)) return 0;
+  return NextFreeNumber(IncludeBackslash(directory) + base + ".*", [](const std::string& name, int32_t& number) {
+    return name.size() >= 3 && TryParseInt32(name.substr(name.size() - 3), number);
+  });
+}
+
+void ListFilesByExt(const std::string& directory, const std::string& suffix, std::vector<std::string>& list,
+                    bool recursive) {
+  const std::string prefix = IncludeBackslash(directory);
+  std::vector<DirEntry> entries;
+  if (!ListEntries(prefix + "*.*", entries)) return;
+  for (const DirEntry& entry : entries) {
+    if (IsDirectoryEntry(entry)) {
+      if (recursive) ListFilesByExt(prefix + entry.name, suffix, list, true);
+    } else if (EndsWithSuffix(entry.name, suffix)) {
+      list.push_back(prefix + entry.name);
+    }
+  }
+}
+
+bool ForceDirectories(const std::string& path) {
+  if (path.empty()) return false;
+  std::string directory = path;
+  if (IsDelimiter(directory.back())) directory.pop_back();
+  if (directory.size() < 3 || DirectoryExists(directory)) return true;
+  const std::string parent = ParentOf(directory);
+  if (parent == directory) return true;
+  // A relative name without a parent part has nothing above it to create.
+  if (!parent.empty() && !ForceDirectories(parent)) return false;
+  // Another process may have created it meanwhile: that counts as success.
+  return Os().CreateDirectory(directory) || DirectoryExists(directory);
+}
+
+std::string GetTempDir() {
+  return Os().TempDirectory();
+}
+
+}  // namespace cryptlib
