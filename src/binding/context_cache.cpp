@@ -1,0 +1,91 @@
+#include "binding/context_cache.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <mutex>
+
+#include "binding/binding_state.h"
+#include "binding/mprodll.h"
+
+namespace cryptlib {
+namespace {
+
+constexpr size_t kLifetimeIndex = 21;
+
+double Now() {
+  return platform::Os().LocalDateTime();
+}
+
+}  // namespace
+
+std::string ContextKey(const ParamSnapshot& snapshot, int32_t paramCount) {
+  const size_t keyed = paramCount > 1 ? std::min(static_cast<size_t>(paramCount - 1), snapshot.size()) : 0;
+  if (keyed == 0) return "UnknownParamNode";
+  std::string key;
+  for (size_t i = 0; i < keyed; ++i) {
+    key += std::to_string(snapshot[i].size());
+    key += ':';
+    key += snapshot[i];
+  }
+  return key;
+}
+
+int32_t ContextLifetime(const ParamSnapshot& snapshot) {
+  if (snapshot.size() <= kLifetimeIndex) return 0;
+  const std::string& text = snapshot[kLifetimeIndex];
+  const char* first = text.data();
+  const char* last = first + text.size();
+  if (first != last && *first == '+') ++first;
+  int32_t seconds = 0;
+  const auto [end, error] = std::from_chars(first, last, seconds);
+  if (error != std::errc() || end != last || seconds < 0) return 0;
+  return seconds;
+}
+
+MPlugContext FindContext(int32_t lifetime, const std::string& key) {
+  const auto& cache = Binding().contextCache;
+  const auto found = cache.find(key);
+  if (found == cache.end()) return 0;
+  const TMesProCashNode& node = *found->second;
+  const double age = std::fabs(Now() - node.Created());
+  if (lifetime * kSecondsToDays < age) return 0;
+  if (age > node.Lifetime() * kSecondsToDays) return 0;
+  return node.Context();
+}
+
+MPlugContext CreateContext(TMProDLL& binding, const ParamSnapshot& snapshot, const std::string& key) {
+  const int32_t lifetime = ContextLifetime(snapshot);
+  // Another thread may have opened it while this one waited for the lock.
+  if (const MPlugContext live = FindContext(lifetime, key)) return live;
+  auto& cache = Binding().contextCache;
+  cache.erase(key);  // closes the expired context
+  auto node = std::make_unique<TMesProCashNode>(binding.LibVariant());
+  if (!node->Loaded() || !node->Bound()) return 0;
+  const MPlugFunctions& vendor = binding.Functions();
+  if (vendor.InitCrypto == nullptr || vendor.KeysRenewal == nullptr) return 0;
+  const MPlugContext context = vendor.InitCrypto();
+  // Owned by the node from here, so that a failure below still closes it.
+  node->Open(context, lifetime, Now());
+  binding.ApplyParameters(context, snapshot);
+  vendor.KeysRenewal(context);
+  node->Open(context, lifetime, Now());
+  cache.emplace(key, std::move(node));
+  return context;
+}
+
+void ClearContexts(const TMProDLL& binding) {
+  BindingState& state = Binding();
+  if (!state.IsLoaded(binding.LibVariant())) return;
+  TMProDLL::CallScope call(binding);
+  WriteGuard hold(state.cacheLock);
+  state.contextCache.clear();
+}
+
+size_t CachedContextCount() {
+  BindingState& state = Binding();
+  ReadGuard hold(state.cacheLock);
+  return state.contextCache.size();
+}
+
+}  // namespace cryptlib

@@ -1,0 +1,46 @@
+#include "binding/error_text.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "binding/binding_state.h"
+#include "binding/mprodll.h"
+
+namespace cryptlib {
+
+const char* BindingErrorText(int32_t code) {
+  switch (code) {
+    case -1:
+      return "Library not initialized";
+    case -2:
+      return "An exception - ";
+    case -3:
+      return "Bad parameters passed";
+    case -4:
+      return "Can't get sign context";
+    case -5:
+      return "Signature not found";
+    case -6:
+      return "Unable to load private key for operation";
+    case -100:
+      return "Function not finalize";
+    default:
+      return nullptr;
+  }
+}
+
+void TMProDLL::ErrorText(char* buffer, int32_t size, int32_t code) {
+  if (size < 1 || code == 0 || buffer == nullptr) return;
+  const size_t capacity = static_cast<size_t>(size);
+  std::memset(buffer, 0, capacity);
+  if (const char* text = BindingErrorText(code)) {
+    // A text that does not fit fills the whole buffer, without terminator.
+    std::memcpy(buffer, text, std::min(std::strlen(text), capacity));
+    return;
+  }
+  CallScope call(*this);
+  if (Binding().IsLoaded(libVariant_) && functions_.GetCryptoErrorString != nullptr)
+    functions_.GetCryptoErrorString(code, buffer);
+}
+
+}  // namespace cryptlib

@@ -1,0 +1,176 @@
+// The calls the engine makes on cached vendor contexts.
+#include <cstring>
+
+#include "binding/binding_state.h"
+#include "binding/context_cache.h"
+#include "binding/info_text.h"
+#include "binding/mprodll.h"
+#include "core/exceptions.h"
+
+namespace cryptlib {
+namespace {
+
+// What a generation hands the module: room for a path, holding an empty text.
+constexpr size_t kGenerationTextSize = 260;
+
+}  // namespace
+
+template <class Call>
+int32_t TMProDLL::WithCachedContext(const ParamSnapshot& snapshot, int32_t noContextResult, Call&& call) {
+  Assert(bound_, "vendor module is bound", "mprodll");
+  CallScope callScope(*this);
+  BindingState& state = Binding();
+  const std::string key = ContextKey(snapshot, functions_.GetCryptoParamNumber());
+  {
+    // The usual case: a live context, used under a shared hold.
+    ReadGuard hold(state.cacheLock);
+    if (const MPlugContext context = FindContext(ContextLifetime(snapshot), key)) return call(context);
+  }
+  WriteGuard hold(state.cacheLock);
+  if (const MPlugContext context = CreateContext(*this, snapshot, key)) return call(context);
+  return noContextResult;
+}
+
+int32_t TMProDLL::EncodeData(const ParamSnapshot& snapshot, void* data, int32_t* length, const char* recipients) {
+  return WithCachedContext(snapshot, kBindingNoContext, [&](MPlugContext context) {
+    return functions_.EncodeData(context, data, length, recipients);
+  });
+}
+
+int32_t TMProDLL::DecodeData(const ParamSnapshot& snapshot, void* data, int32_t* length, char* uid) {
+  return WithCachedContext(snapshot, kBindingNoContext,
+                           [&](MPlugContext context) { return functions_.DecodeData(context, data, length, uid); });
+}
+
+int32_t TMProDLL::SignData(const ParamSnapshot& snapshot, const void* data, int32_t length, void* signature,
+                           int32_t* signatureLength, const char* signer) {
+  return WithCachedContext(snapshot, kBindingNoContext, [&](MPlugContext context) {
+    return functions_.SignData(context, data, length, signature, signatureLength, signer);
+  });
+}
+
+int32_t TMProDLL::VerifyData(const ParamSnapshot& snapshot, const void* data, int32_t* length, const void* signature,
+                             int32_t signatureLength, char* uid) {
+  return WithCachedContext(snapshot, kBindingNoContext, [&](MPlugContext context) {
+    return functions_.VerifyData(context, data, length, signature, signatureLength, uid);
+  });
+}
+
+int32_t TMProDLL::VerifyDataIgnoreTime(const ParamSnapshot& snapshot, const void* data, int32_t* length,
+                                       const void* signature, int32_t signatureLength, char* uid) {
+  if (functions_.VerifyDataIgnoreTime == nullptr) return kBindingNotInitialized;
+  return WithCachedContext(snapshot, kBindingNoContext, [&](MPlugContext context) {
+    return functions_.VerifyDataIgnoreTime(context, data, length, signature, signatureLength, uid);
+  });
+}
+
+int32_t TMProDLL::GetCurrentUID(const ParamSnapshot& snapshot, char* uid) {
+  return WithCachedContext(snapshot, kBindingNoContext,
+                           [&](MPlugContext context) { return functions_.GetCurrentUID(context, uid); });
+}
+
+int32_t TMProDLL::GetCertificateByUID(const ParamSnapshot& snapshot, const char* uid, void* certificate,
+                                      int32_t* length) {
+  return WithCachedContext(snapshot, kBindingNoContext, [&](MPlugContext context) {
+    return functions_.GetCertificateByUID(context, uid, certificate, length);
+  });
+}
+
+int32_t TMProDLL::GetCertInfo(const ParamSnapshot& snapshot, const void* certificate, int32_t length, char* info) {
+  return WithCachedContext(snapshot, kBindingNoContext, [&](MPlugContext context) {
+    return functions_.GetCertInfo(context, certificate, length, info);
+  });
+}
+
+int32_t TMProDLL::GetCRLIssuerName(const ParamSnapshot& snapshot, const char* crlFile, char* issuer) {
+  return WithCachedContext(snapshot, kBindingNoContext,
+                           [&](MPlugContext context) { return functions_.GetCRLIssuerName(context, crlFile, issuer); });
+}
+
+int32_t TMProDLL::PSePrivateKeyBackup(const ParamSnapshot& snapshot, const char* mediaDirectory, char* text) {
+  return WithCachedContext(snapshot, kBindingNoContext, [&](MPlugContext context) {
+    return functions_.PSePrivateKeyBackup(context, mediaDirectory, text);
+  });
+}
+
+int32_t TMProDLL::CertificateAndPSePrivateKeysMatch(const ParamSnapshot& snapshot, const char* certificateFile,
+                                                    const char* keyDirectory, char* text) {
+  return WithCachedContext(snapshot, kBindingNoContext, [&](MPlugContext context) {
+    return functions_.CertificateAndPSePrivateKeysMatch(context, certificateFile, keyDirectory, text);
+  });
+}
+
+bool TMProDLL::CertificateAndRequestMatch(const ParamSnapshot& snapshot, const char* certificateFile,
+                                          const char* requestFile) {
+  const int32_t matched = WithCachedContext(snapshot, 0, [&](MPlugContext context) {
+    return functions_.CertificateAndRequestMatch(context, certificateFile, requestFile) != 0 ? 1 : 0;
+  });
+  return matched != 0;
+}
+
+int32_t TMProDLL::GetLastErrorMessage(const ParamSnapshot& snapshot, char* text) {
+  WithCachedContext(snapshot, 0, [&](MPlugContext context) { return functions_.GetLastErrorMessage(context, text); });
+  return 0;
+}
+
+int32_t TMProDLL::GenerateKey(const ParamSnapshot& snapshot, MPlug_GenerateNewSEK_Fn generate) {
+  return WithCachedContext(snapshot, kBindingNoContext, [&](MPlugContext context) {
+    char text[kGenerationTextSize] = {};
+    const int32_t result = generate(context, text);
+    return result == 0 ? kBindingNotFinalized : result;
+  });
+}
+
+int32_t TMProDLL::GenerateNewSEK(const ParamSnapshot& snapshot) {
+  return GenerateKey(snapshot, functions_.GenerateNewSEK);
+}
+
+int32_t TMProDLL::GenerateNewSSK(const ParamSnapshot& snapshot) {
+  return GenerateKey(snapshot, functions_.GenerateNewSSK);
+}
+
+int32_t TMProDLL::LoadCertificateIntoContext(const ParamSnapshot& snapshot, const void* data, int32_t length) {
+  if (functions_.LoadCertificate == nullptr) {
+    ClearContexts();
+    return 0;
+  }
+  CallScope callScope(*this);
+  BindingState& state = Binding();
+  const std::string key = ContextKey(snapshot, functions_.GetCryptoParamNumber());
+  ReadGuard hold(state.cacheLock);
+  const MPlugContext context = FindContext(ContextLifetime(snapshot), key);
+  return context != 0 ? functions_.LoadCertificate(context, data, length) : 0;
+}
+
+template <class Info, class Fill, class Release, class Format>
+int32_t TMProDLL::InfoText(const ParamSnapshot& snapshot, const void* data, int32_t length, std::string& text,
+                           Fill fill, Release release, Format format) {
+  text.clear();
+  if (fill == nullptr || release == nullptr) return kBindingNotInitialized;
+  return WithCachedContext(snapshot, kBindingNotInitialized, [&](MPlugContext context) {
+    Info info;
+    std::memset(&info, 0, sizeof info);
+    int32_t result = 0;
+    try {
+      result = fill(context, data, length, &info);
+      if (result == 0) text = format(info);
+    } catch (...) {
+      release(context, &info);
+      throw;
+    }
+    release(context, &info);
+    return result;
+  });
+}
+
+int32_t TMProDLL::CertInfoText(const ParamSnapshot& snapshot, const void* data, int32_t length, std::string& text) {
+  return InfoText<MPlugCertInfo>(snapshot, data, length, text, functions_.GetCertInfoEx, functions_.FreeCertInfo,
+                                 CertInfoLines);
+}
+
+int32_t TMProDLL::RequestInfoText(const ParamSnapshot& snapshot, const void* data, int32_t length, std::string& text) {
+  return InfoText<MPlugReqInfo>(snapshot, data, length, text, functions_.GetReqInfo, functions_.FreeReqInfo,
+                                RequestInfoLines);
+}
+
+}  // namespace cryptlib
