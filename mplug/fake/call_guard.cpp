@@ -1,0 +1,156 @@
+#include "call_guard.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "fake_module.h"
+
+namespace fake {
+namespace {
+
+// Shared state of the test hooks, each part under its own lock so that the
+// thread-safe flavours really run calls side by side.
+struct HookState {
+  std::mutex logMutex;
+  std::string log;
+  std::mutex scriptMutex;
+  std::map<std::string, std::pair<int32_t, int32_t>> scripts;  // function -> (result, remaining; < 0 forever)
+  std::atomic<int32_t> inCall{0};
+  std::atomic<int32_t> overlaps{0};
+  std::atomic<int32_t> maxConcurrent{0};
+  std::atomic<int32_t> delayMicros{0};
+};
+
+HookState& Hooks() {
+  static HookState state;
+  return state;
+}
+
+void SpinFor(int32_t micros) {
+  auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(micros);
+  while (std::chrono::steady_clock::now() < until) {
+  }
+}
+
+}  // namespace
+
+void Args::Separate() {
+  if (!text_.empty()) text_ += ", ";
+}
+
+Args& Args::Int(int32_t value) {
+  Separate();
+  text_ += std::to_string(value);
+  return *this;
+}
+
+Args& Args::Text(const char* text) {
+  Separate();
+  text_ += text == nullptr ? std::string("null") : "\"" + std::string(text) + "\"";
+  return *this;
+}
+
+Args& Args::Buffer(const void* data) {
+  Separate();
+  text_ += data == nullptr ? "null" : "buf";
+  return *this;
+}
+
+Args& Args::Length(const int32_t* cell) {
+  Separate();
+  text_ += cell == nullptr ? std::string("null") : "&" + std::to_string(*cell);
+  return *this;
+}
+
+CallScope::CallScope(CallKind kind) : counted_(kind == CallKind::kCounted) {
+  if (!counted_) return;
+  HookState& hooks = Hooks();
+  int32_t running = hooks.inCall.fetch_add(1) + 1;
+  if (running > 1 && !ThisFlavour().threadSafe) hooks.overlaps.fetch_add(1);
+  int32_t seen = hooks.maxConcurrent.load();
+  while (running > seen && !hooks.maxConcurrent.compare_exchange_weak(seen, running)) {
+  }
+  if (int32_t delay = hooks.delayMicros.load(); delay > 0) SpinFor(delay);
+}
+
+CallScope::~CallScope() {
+  if (counted_) Hooks().inCall.fetch_sub(1);
+}
+
+std::optional<int32_t> TakeScriptedResult(const char* function) {
+  HookState& hooks = Hooks();
+  std::lock_guard lock(hooks.scriptMutex);
+  auto it = hooks.scripts.find(function);
+  if (it == hooks.scripts.end()) return std::nullopt;
+  auto& [result, remaining] = it->second;
+  int32_t answer = result;
+  if (remaining > 0 && --remaining == 0) hooks.scripts.erase(it);
+  return answer;
+}
+
+void LogCall(const char* function, const Args& args, int32_t result, bool scripted) {
+  std::string line = std::string(function) + "(" + args.str() + ") = " + std::to_string(result);
+  if (scripted) line += " [scripted]";
+  HookState& hooks = Hooks();
+  std::lock_guard lock(hooks.logMutex);
+  hooks.log += line + "\n";
+}
+
+}  // namespace fake
+
+using fake::Hooks;
+
+extern "C" int32_t FakeLogRead(char* buffer, int32_t size) {
+  std::lock_guard lock(Hooks().logMutex);
+  const std::string& log = Hooks().log;
+  if (buffer != nullptr && size > 0) {
+    size_t count = std::min(log.size(), static_cast<size_t>(size) - 1);
+    std::memcpy(buffer, log.data(), count);
+    buffer[count] = '\0';
+  }
+  return static_cast<int32_t>(log.size() + 1);
+}
+
+extern "C" void FakeLogClear(void) {
+  std::lock_guard lock(Hooks().logMutex);
+  Hooks().log.clear();
+}
+
+extern "C" void FakeScriptResult(const char* function, int32_t result, int32_t times) {
+  if (function == nullptr || times == 0) return;
+  std::lock_guard lock(Hooks().scriptMutex);
+  Hooks().scripts[function] = {result, times};
+}
+
+extern "C" void FakeScriptClear(void) {
+  std::lock_guard lock(Hooks().scriptMutex);
+  Hooks().scripts.clear();
+}
+
+extern "C" int32_t FakeOverlapCount(void) {
+  return Hooks().overlaps.load();
+}
+
+extern "C" int32_t FakeMaxConcurrentCalls(void) {
+  return Hooks().maxConcurrent.load();
+}
+
+extern "C" void FakeSetCallDelayMicros(int32_t micros) {
+  Hooks().delayMicros.store(std::max(micros, 0));
+}
+
+extern "C" void FakeReset(void) {
+  FakeLogClear();
+  FakeScriptClear();
+  Hooks().overlaps.store(0);
+  Hooks().maxConcurrent.store(0);
+  Hooks().delayMicros.store(0);
+}
+
+extern "C" int32_t FakeOpenContextCount(void) {
+  return fake::Contexts().OpenCount();
+}

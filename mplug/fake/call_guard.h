@@ -1,0 +1,76 @@
+// Every exported function runs inside Guarded: the call is counted (overlap
+// detection), may be delayed or answered by a scripted result, its exceptions
+// become kErrInternal, and it is written to the call log with its arguments
+// and result.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <optional>
+#include <string>
+
+#include "contexts.h"
+
+namespace fake {
+
+// The arguments of one call as log text: "3, \"/C=RU/CN=A\", &11, buf".
+class Args {
+ public:
+  Args& Int(int32_t value);
+  Args& Text(const char* text);    // quoted, or null
+  Args& Buffer(const void* data);  // "buf" or null: contents are not logged
+  Args& Length(const int32_t* cell);
+  const std::string& str() const { return text_; }
+
+ private:
+  void Separate();
+  std::string text_;
+};
+
+enum class CallKind {
+  kCounted,  // takes part in overlap detection and the delay
+  // The size and count queries: the engine calls them outside its call lock
+  // by design, so they must not count as overlaps.
+  kQuery,
+};
+
+class CallScope {
+ public:
+  explicit CallScope(CallKind kind);
+  ~CallScope();
+  CallScope(const CallScope&) = delete;
+  CallScope& operator=(const CallScope&) = delete;
+
+ private:
+  bool counted_;
+};
+
+std::optional<int32_t> TakeScriptedResult(const char* function);
+void LogCall(const char* function, const Args& args, int32_t result, bool scripted);
+
+template <class Body>
+int32_t Guarded(const char* function, const Args& args, Body&& body, CallKind kind = CallKind::kCounted) {
+  CallScope scope(kind);
+  if (std::optional<int32_t> scripted = TakeScriptedResult(function)) {
+    LogCall(function, args, *scripted, true);
+    return *scripted;
+  }
+  int32_t result = kErrInternal;
+  try {
+    result = body();
+  } catch (...) {
+    result = kErrInternal;
+  }
+  LogCall(function, args, result, false);
+  return result;
+}
+
+// A body on an open context: unknown handles answer kErrUnknownContext.
+template <class Body>
+int32_t OnContext(MPlugContext handle, Body&& body) {
+  std::shared_ptr<Context> context = Contexts().Find(handle);
+  if (!context) return kErrUnknownContext;
+  return body(*context);
+}
+
+}  // namespace fake

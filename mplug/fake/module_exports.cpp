@@ -1,0 +1,123 @@
+// The size queries, error texts, context lifecycle and parameters.
+#include <mutex>
+#include <string>
+
+#include "call_guard.h"
+#include "fake_module.h"
+#include "identities.h"
+
+using namespace fake;
+
+namespace {
+
+int32_t Query(const char* function, int32_t value) {
+  return Guarded(
+      function, Args(), [value] { return value; }, CallKind::kQuery);
+}
+
+bool ValidIndex(int32_t index) {
+  return index >= 0 && index < ThisFlavour().paramCount;
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t MPLUG_CALL GetMaxEncodeAddition(void) {
+  return Query("GetMaxEncodeAddition", kMaxEncodeAddition);
+}
+int32_t MPLUG_CALL GetMaxSignatureLength(void) {
+  return Query("GetMaxSignatureLength", kMaxSignatureLength);
+}
+int32_t MPLUG_CALL GetMaxUIDLength(void) {
+  return Query("GetMaxUIDLength", kMaxUidLength);
+}
+int32_t MPLUG_CALL GetMaxPasswordLength(void) {
+  return Query("GetMaxPasswordLength", kMaxPasswordLength);
+}
+int32_t MPLUG_CALL GetMaxCryptoParamNameLength(void) {
+  return Query("GetMaxCryptoParamNameLength", kMaxParamNameLength);
+}
+int32_t MPLUG_CALL GetMaxCryptoParamValueLength(void) {
+  return Query("GetMaxCryptoParamValueLength", kMaxParamValueLength);
+}
+int32_t MPLUG_CALL GetMaxErrorStringLength(void) {
+  return Query("GetMaxErrorStringLength", kMaxErrorStringLength);
+}
+int32_t MPLUG_CALL GetMaxFileNameLength(void) {
+  return Query("GetMaxFileNameLength", kMaxFileNameLength);
+}
+int32_t MPLUG_CALL GetCryptoParamNumber(void) {
+  return Query("GetCryptoParamNumber", ThisFlavour().paramCount);
+}
+// These two are called under the engine's call lock, so they count.
+int32_t MPLUG_CALL GetMaxCertificateLength(void) {
+  return Guarded("GetMaxCertificateLength", Args(), [] { return kMaxCertificateLength; });
+}
+int32_t MPLUG_CALL GetMaxCertInfoLength(void) {
+  return Guarded("GetMaxCertInfoLength", Args(), [] { return kMaxCertInfoLength; });
+}
+
+int32_t MPLUG_CALL GetCryptoErrorString(int32_t code, char* text) {
+  return Guarded("GetCryptoErrorString", Args().Int(code).Buffer(text), [&] {
+    if (text == nullptr) return static_cast<int32_t>(kErrBadArguments);
+    const char* known = ErrorText(code);
+    CopyText(text, kMaxErrorStringLength, known != nullptr ? known : "Unknown error " + std::to_string(code));
+    return 0;
+  });
+}
+
+int32_t MPLUG_CALL GetLastErrorMessage(MPlugContext context, char* text) {
+  return Guarded("GetLastErrorMessage", Args().Int(context).Buffer(text), [&] {
+    std::shared_ptr<Context> found = Contexts().Find(context);
+    CopyText(text, kMaxErrorStringLength, found ? found->LastError() : ErrorText(kErrUnknownContext));
+    return found ? 0 : static_cast<int32_t>(kErrUnknownContext);
+  });
+}
+
+int32_t MPLUG_CALL SetPasswordRequestFunc(void* requestFunc) {
+  // The module never asks for a password; the callback is only accepted.
+  return Guarded("SetPasswordRequestFunc", Args().Buffer(requestFunc), [] { return 0; });
+}
+
+MPlugContext MPLUG_CALL InitCrypto(void) {
+  return Guarded("InitCrypto", Args(), [] { return Contexts().Open(ThisFlavour().paramCount); });
+}
+
+int32_t MPLUG_CALL DoneCrypto(MPlugContext context) {
+  return Guarded("DoneCrypto", Args().Int(context),
+                 [&] { return Contexts().Close(context) ? 0 : static_cast<int32_t>(kErrUnknownContext); });
+}
+
+int32_t MPLUG_CALL GetCryptoParamName(MPlugContext context, int32_t index, char* name) {
+  return Guarded("GetCryptoParamName", Args().Int(context).Int(index).Buffer(name), [&] {
+    return OnContext(context, [&](Context& c) {
+      if (name == nullptr) return c.Fail(kErrBadArguments);
+      if (!ValidIndex(index)) return c.Fail(kErrBadParamIndex, std::to_string(index));
+      CopyText(name, kMaxParamNameLength, "Param" + std::to_string(index + 1));
+      return 0;
+    });
+  });
+}
+
+int32_t MPLUG_CALL GetCryptoParamValue(MPlugContext context, int32_t index, char* value) {
+  return Guarded("GetCryptoParamValue", Args().Int(context).Int(index).Buffer(value), [&] {
+    return OnContext(context, [&](Context& c) {
+      if (value == nullptr) return c.Fail(kErrBadArguments);
+      if (!ValidIndex(index)) return c.Fail(kErrBadParamIndex, std::to_string(index));
+      CopyText(value, kMaxParamValueLength, c.Param(index));
+      return 0;
+    });
+  });
+}
+
+int32_t MPLUG_CALL SetCryptoParamValue(MPlugContext context, int32_t index, const char* value) {
+  return Guarded("SetCryptoParamValue", Args().Int(context).Int(index).Text(value), [&] {
+    return OnContext(context, [&](Context& c) {
+      if (value == nullptr) return c.Fail(kErrBadArguments);
+      return c.SetParam(index, value) ? 0 : c.Fail(kErrBadParamIndex, std::to_string(index));
+    });
+  });
+}
+
+}  // extern "C"
