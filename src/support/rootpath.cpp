@@ -40,13 +40,16 @@ bool ModuleFileExists(const std::string& directory, const std::string& name) {
 
 // Puts the search directories in front of the search path variable, the last
 // one first, so that the modules the vendor library loads in turn are found
-// there. The variable holds native paths.
+// there. The variable holds native paths; a directory with no native form
+// (a drive the platform does not map) is left out rather than written as an
+// empty entry, which the system would read as the current directory.
 void PrependToSearchPath(const std::vector<std::string>& directories) {
   platform::Platform& os = platform::Os();
   std::string value;
   if (!os.GetEnvironment(platform::SearchPathVariable(), value)) value.clear();
   for (const std::string& directory : directories) {
     const std::string native = platform::NativePath(directory);
+    if (native.empty()) continue;
     value = value.empty() ? native : native + platform::SearchPathSeparator() + value;
   }
   os.SetEnvironment(platform::SearchPathVariable(), value);
