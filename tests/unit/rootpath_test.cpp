@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <filesystem>
 
 #include "common/test_dir.h"
@@ -90,6 +92,19 @@ TEST_F(RootPathTest, EmptySearchPathGetsNoTrailingSeparator) {
   EXPECT_EQ(value.find('\\'), std::string::npos) << value;
 #endif
 }
+
+#ifndef _WIN32
+// A drive root the platform does not map has no native form: the search path
+// must not gain empty entries, which the system would read as the current
+// directory.
+TEST_F(RootPathTest, UnmappedDriveRootAddsNoEmptySearchPathEntries) {
+  unsetenv("CRYPTLIB_DRIVE_Q");
+  Os().SetEnvironment(platform::SearchPathVariable(), "old-entry");
+  SetQamRoot("Q:\\Client");
+  EXPECT_EQ(SearchPath(), "old-entry");
+  EXPECT_EQ(SearchDirectories().size(), 3u);
+}
+#endif
 
 // Pretends the host executable lives in a chosen directory and records what
 // the loader is asked for; only paths under loadableDirectory load.
