@@ -1,0 +1,111 @@
+#include "engine/cert_names.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+#include "support/fileutil.h"
+
+namespace cryptlib {
+namespace {
+
+// Characters no UID may carry into a file name: separators, the drive and
+// stream colon, and the characters Windows refuses in names (the wildcards
+// among them would also widen the directory patterns built from a UID).
+constexpr const char kRefusedCharacters[] = "\\/:*?\"<>|";
+
+bool IsControl(char c) {
+  const auto code = static_cast<unsigned char>(c);
+  return code < 0x20 || code == 0x7F;
+}
+
+bool IsRefused(char c) {
+  return IsControl(c) || std::strchr(kRefusedCharacters, c) != nullptr;
+}
+
+bool PathExists(const std::string& path) {
+  return platform::Os().GetAttributes(path) != platform::kInvalidAttributes;
+}
+
+// prefix + number + ".pem" for the plain decimal families.
+std::string PlainNumberedName(const std::string& directory, const char* prefix) {
+  const int32_t number = NextNumberInMask(directory, std::string(prefix) + "*.pem");
+  return prefix + std::to_string(number) + ".pem";
+}
+
+}  // namespace
+
+bool IsSafeUidFileName(const std::string& uid) {
+  if (uid.empty() || uid.find("..") != std::string::npos) return false;
+  for (char c : uid) {
+    if (IsRefused(c)) return false;
+  }
+  return true;
+}
+
+int32_t CheckUidFileName(const std::string& uid) {
+  return IsSafeUidFileName(uid) ? 0 : kBadUidCode;
+}
+
+std::string CertificateFileName(const std::string& uid) {
+  return uid + ".pem";
+}
+
+std::string CertificateCerFileName(const std::string& uid) {
+  return uid + ".cer";
+}
+
+std::string NextBackupName(const std::string& directory, const std::string& uid) {
+  const std::string name = uid + "." + FormatNumber3(NextNumberedExt(directory, uid));
+  // Below 1000 the number is past every backup; above, its first three digits
+  // may name an existing backup, which a rename would overwrite.
+  if (PathExists(IncludeBackslash(directory) + name)) return std::string();
+  return name;
+}
+
+std::string NextCaFileName(const std::string& directory) {
+  return PlainNumberedName(directory, "ca");
+}
+
+std::string NextTransferCaFileName(const std::string& directory) {
+  const std::string prefix = IncludeBackslash(directory);
+  if (!PathExists(prefix + "ca.pem")) return "ca.pem";
+  const std::string name = "ca" + FormatNumber5(NextNumberInMask(directory, "ca*.pem")) + ".pem";
+  // A number cut to five digits may name a CA certificate already stored.
+  if (PathExists(prefix + name)) return std::string();
+  return name;
+}
+
+std::string NextCrlFileName(const std::string& directory) {
+  return PlainNumberedName(directory, "crl");
+}
+
+std::string NextTransferTempFileName(const std::string& directory) {
+  return "crt" + FormatNumber5(NextNumberInMask(directory, "crt*.*")) + ".pem";
+}
+
+std::string CaSubdirectory(const std::string& keyDirectory) {
+  return IncludeBackslash(keyDirectory) + "CA\\";
+}
+
+std::string CrlSubdirectory(const std::string& keyDirectory) {
+  return IncludeBackslash(keyDirectory) + "CRL\\";
+}
+
+int32_t StoreDirectoryParam(StoreDirectory which, int32_t libVariant) {
+  const int32_t caParam = libVariant == 0 ? 24 : 25;
+  return which == StoreDirectory::kCa ? caParam : caParam + 1;
+}
+
+std::string ResolveStoreDirectory(StoreDirectory which, int32_t libVariant, int32_t paramCount,
+                                  const DirectoryParam& directoryParam) {
+  constexpr int32_t kKeyDirectoryParam = 3;
+  const int32_t number = StoreDirectoryParam(which, libVariant);
+  if (paramCount >= number) {
+    std::string directory = directoryParam(number);
+    if (!directory.empty()) return directory;
+  }
+  const std::string keyDirectory = directoryParam(kKeyDirectoryParam);
+  return which == StoreDirectory::kCa ? CaSubdirectory(keyDirectory) : CrlSubdirectory(keyDirectory);
+}
+
+}  // namespace cryptlib
