@@ -55,6 +55,8 @@ class TRWCriticalSection {
   bool NoReaderBesides(uint32_t writer);
   ReaderEntry* FindReader(uint32_t threadId);
   ReaderEntry& FreeEntry();
+  // The event; the table lock is taken inside the event's mutex, never the
+  // other way round.
   void RefreshNoReaders(uint32_t self);
   void ResetNoReaders();
   void WaitUntilNoOtherReaders(uint32_t self);
