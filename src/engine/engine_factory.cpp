@@ -1,9 +1,11 @@
 #include "engine/engine_factory.h"
 
-#include "engine/frame_engine.h"
+#include "engine/mpro_2x.h"
 
 namespace cryptlib {
 
-TCryptoEngine* CreateEngine() { return new TFrameCryptoEngine(); }
+TCryptoEngine* CreateEngine() {
+  return new TMPro2xCryptoEngine();
+}
 
 }  // namespace cryptlib

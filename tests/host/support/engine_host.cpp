@@ -16,6 +16,8 @@ host::EngineLibrary& Library() {
 
 const host::Exports& Api() { return Library().api(); }
 
+void UnloadLibrary() { Library().Unload(); }
+
 void EngineTest::SetUp() {
   engine_ = Api().GetCryptObj();
   ASSERT_NE(engine_, nullptr);

@@ -13,6 +13,10 @@ namespace cryptlib::test {
 // The engine library of this build, loaded on first use and kept loaded.
 host::EngineLibrary& Library();
 const host::Exports& Api();
+// Unloads the engine library before the process exits, while the vendor
+// modules it loaded are still intact: the library closes its vendor
+// contexts on unload. Nothing may call the engine afterwards.
+void UnloadLibrary();
 
 // An engine created by GetCryptObj and released by DoneEngine.
 class EngineTest : public ::testing::Test {

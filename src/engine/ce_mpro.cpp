@@ -1,0 +1,188 @@
+// TMPro1CryptoEngine: construction, the binding, and the holder identities.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "core/exceptions.h"
+#include "cryptlib.h"
+#include "engine/ce_mpro.h"
+#include "support/fileutil.h"
+
+namespace cryptlib {
+namespace {
+
+constexpr const char* kEngineName = "Message-PRO 1.1";
+constexpr int32_t kOwnParamCount = 25;
+// Parameter numbers (1-based) the identity rules read.
+constexpr int32_t kParamCertificateDir = 2;
+constexpr int32_t kParamUIDField = 20;
+// A certificate that names another holder than the UID asked for.
+constexpr int32_t kHolderMismatch = -106;
+
+bool IsTrimmed(char c) {
+  return static_cast<unsigned char>(c) <= 32;
+}
+
+std::string Trim(const std::string& text) {
+  auto first = std::find_if_not(text.begin(), text.end(), IsTrimmed);
+  auto last = std::find_if_not(text.rbegin(), text.rend(), IsTrimmed).base();
+  return first < last ? std::string(first, last) : std::string();
+}
+
+}  // namespace
+
+TMPro1CryptoEngine::TMPro1CryptoEngine() {
+  std::vector<std::string>& values = ParamValues();
+  values.resize(values.size() + kOwnParamCount);
+  values[3] = "RUS-GAMMAR";
+  values[4] = "R3410-R3411";
+  values[5] = "1024";
+  values[10] = "RU";
+}
+
+TMPro1CryptoEngine::~TMPro1CryptoEngine() {
+  dll_.reset();
+}
+
+void TMPro1CryptoEngine::GetEngineName(char* buffer) {
+  if (buffer != nullptr) std::memcpy(buffer, kEngineName, std::strlen(kEngineName) + 1);
+}
+
+int32_t TMPro1CryptoEngine::GetCryptoAPI(TMProDLL*& binding) {
+  binding = nullptr;
+  std::lock_guard<std::mutex> hold(apiLock_);
+  if (apiFailed_) return CE_OK;
+  if (!dll_) {
+    try {
+      dll_ = std::make_unique<TMProDLL>(libVariant_);
+    } catch (...) {
+      RecordException("TMProCryptoEngine.GetCryptoAPI: ");
+      apiFailed_ = true;
+      return CE_EXCEPTION;
+    }
+  }
+  // A binding that failed stays: the engine answers the same code until it
+  // is destroyed.
+  if (!dll_->Loaded()) return CE_LOAD_FAILED;
+  if (!dll_->Bound()) return CE_BIND_FAILED;
+  binding = dll_.get();
+  return CE_OK;
+}
+
+int32_t TMPro1CryptoEngine::AcquireBinding(TMProDLL*& binding) {
+  const int32_t result = GetCryptoAPI(binding);
+  if (result != CE_OK) return result;
+  return binding != nullptr ? CE_OK : CE_NOT_INITIALIZED;
+}
+
+ParamSnapshot TMPro1CryptoEngine::BuildSnapshot(TMProDLL& binding) {
+  const int32_t count = binding.Functions().GetCryptoParamNumber();
+  const std::vector<std::string>& values = ParamValues();
+  if (count < 0 || static_cast<size_t>(count) > values.size())
+    throw EListError("List index out of bounds (" + std::to_string(count) + ")");
+  return ParamSnapshot(values.begin(), values.begin() + count);
+}
+
+std::string TMPro1CryptoEngine::TrimmedParam(int32_t number) {
+  const std::vector<std::string>& values = ParamValues();
+  if (number < 1 || static_cast<size_t>(number) > values.size()) return std::string();
+  return Trim(values[static_cast<size_t>(number) - 1]);
+}
+
+std::string TMPro1CryptoEngine::UIDField() {
+  std::string field = TrimmedParam(kParamUIDField);
+  return field.empty() ? std::string("CN") : field;
+}
+
+std::string TMPro1CryptoEngine::ExtractDNField(const std::string& line, const std::string& tag) {
+  const size_t start = line.find(tag);
+  if (start == std::string::npos) return std::string();
+  const size_t valueStart = start + tag.size();
+  const size_t end = line.find('/', valueStart);
+  return line.substr(valueStart, end == std::string::npos ? std::string::npos : end - valueStart);
+}
+
+std::string TMPro1CryptoEngine::UIDFromVendorString(const char* vendorString) {
+  const std::string field = UIDField();
+  if (field == "SN") return vendorString;
+  return ExtractDNField(vendorString, "/" + field + "=");
+}
+
+void TMPro1CryptoEngine::CopyHostUID(const std::string& uid, char* target) {
+  const size_t count = std::min(uid.size(), static_cast<size_t>(kHostUIDSize) - 1);
+  std::memcpy(target, uid.data(), count);
+  target[count] = '\0';
+}
+
+std::vector<char> TMPro1CryptoEngine::VendorUIDBuffer(TMProDLL& binding) {
+  const int32_t size = binding.Functions().GetMaxUIDLength();
+  return std::vector<char>(static_cast<size_t>(std::max(size, 0)) + 1, '\0');
+}
+
+int32_t TMPro1CryptoEngine::ReadSubjectFromCert(const std::string& uid, std::string& subject) {
+  subject.clear();
+  return Guarded("TMProCryptoEngine.ReadSubjectFromCert: ", [&]() -> int32_t {
+    const std::string field = UIDField();
+    if (field == "SN") {
+      subject = uid;
+      return CE_OK;
+    }
+    if (uid.empty()) return CE_BAD_UID;
+    const std::string directory = IncludeBackslash(TrimmedParam(kParamCertificateDir));
+    std::string certificate = directory + uid + ".pem";
+    if (!FileExists(certificate)) certificate = directory + uid + ".cer";
+    if (!FileExists(certificate)) return CE_CERT_NOT_FOUND;
+
+    // The certificate's subject as the module reads it, on a binding of its
+    // own whose snapshot names only the file and the UID field.
+    TMProDLL reader(libVariant_);
+    ParamSnapshot params(static_cast<size_t>(std::max(reader.Functions().GetCryptoParamNumber(), 0)));
+    if (!params.empty()) params[0] = certificate;
+    if (params.size() >= kParamUIDField) params[kParamUIDField - 1] = field;
+    std::vector<char> line = VendorUIDBuffer(reader);
+    const int32_t result = reader.GetCurrentUID(params, line.data());
+    if (result != CE_OK) return result;
+
+    if (ExtractDNField(line.data(), "/" + field + "=") != uid) return kHolderMismatch;
+    subject = line.data();
+    return CE_OK;
+  });
+}
+
+int32_t TMPro1CryptoEngine::SignerForVendor(const char* signerUid, std::string& signer) {
+  signer.clear();
+  if (signerUid == nullptr || *signerUid == '\0') return CE_OK;
+  return ReadSubjectFromCert(signerUid, signer);
+}
+
+int32_t TMPro1CryptoEngine::GetCurrentUserUID(char* uid) {
+  TMProDLL* binding = nullptr;
+  if (const int32_t result = AcquireBinding(binding)) return result;
+  if (uid == nullptr) return CE_BAD_ARGUMENT;
+  return Guarded("TMProCryptoEngine.GetCurrentUID: ", [&]() -> int32_t {
+    std::vector<char> current = VendorUIDBuffer(*binding);
+    const int32_t result = binding->GetCurrentUID(BuildSnapshot(*binding), current.data());
+    if (result != CE_OK) return result;
+    CopyHostUID(UIDFromVendorString(current.data()), uid);
+    return CE_OK;
+  });
+}
+
+int32_t TMPro1CryptoEngine::GetEncodeUIDBySignUID(const char* signUid, char* uid) {
+  if (signUid == nullptr || uid == nullptr) return CE_BAD_ARGUMENT;
+  // The encoding UID is the signature UID itself. One that cannot be copied
+  // whole, terminator included, into the host's UID buffer is refused rather
+  // than handed back cut and unterminated.
+  if (std::strlen(signUid) >= static_cast<size_t>(kHostUIDSize)) return CE_STRING_LENGTH;
+  return CopyUID(signUid, uid, kHostUIDSize) ? CE_OK : CE_STRING_LENGTH;
+}
+
+// Keys live in files: there is nothing to transfer to a token.
+int32_t TMPro1CryptoEngine::TransPrivateKeyFromFileToTM() {
+  return CE_OK;
+}
+int32_t TMPro1CryptoEngine::TransSignatureFromFileToTM() {
+  return CE_OK;
+}
+
+}  // namespace cryptlib

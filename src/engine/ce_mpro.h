@@ -1,0 +1,123 @@
+// TMPro1CryptoEngine: the engine over the vendor module. It adapts the
+// engine's operations to the vendor functions: argument checks, the parameter
+// snapshot handed to every vendor call, the conversion of a holder's UID into
+// the vendor's subject line, the engine's error texts.
+//
+// The class is split by concept over ce_mpro*.cpp:
+//   ce_mpro.cpp         construction, the binding (GetCryptoAPI), identities
+//   ce_mpro_params.cpp  parameters, their descriptions and the size queries
+//   ce_mpro_errors.cpp  error texts
+//   ce_mpro_data.cpp    encryption and decryption
+//   ce_mpro_sign.cpp    detached and attached signatures
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "binding/mprodll.h"
+#include "binding/param_snapshot.h"
+#include "core/cryptobj.h"
+
+namespace cryptlib {
+
+class TMPro1CryptoEngine : public TCryptoEngine {
+ public:
+  // Binds the first module generation (variant 0) and holds 25 parameters.
+  TMPro1CryptoEngine();
+  // Frees the binding, then the base state.
+  ~TMPro1CryptoEngine() override;
+
+  // --- slots, in slot order ---
+  /* 12 */ void GetEngineName(char* buffer) override;
+  /* 13 */ int32_t GetMaxEncodeAddition() override;
+  /* 14 */ int32_t GetMaxSignatureLength() override;
+  /* 15 */ int32_t GetMaxUIDLength() override;
+  /* 16 */ int32_t GetMaxCryptoParamNameLength() override;
+  /* 17 */ int32_t GetMaxCryptoParamValueLength() override;
+  /* 18 */ int32_t GetMaxErrorStringLength() override;
+  /* 19 */ int32_t GetMaxPasswordLength() override;
+  /* 20 */ int32_t GetCryptoParamNumber() override;
+  /* 21 */ void GetCryptoParamName(int32_t index, char* buffer) override;
+  /* 23 */ int32_t SetCryptoParamValue(int32_t index, const char* value) override;
+  /* 24 */ int32_t GetEncodeUIDBySignUID(const char* signUid, char* uid) override;
+  /* 25 */ int32_t GetCurrentUserUID(char* uid) override;
+  /* 26 */ void GetCryptoErrorString(int32_t code, char* buffer) override;
+  /* 27 */ int32_t EncodeData(void* data, int32_t* length, const char* uidList) override;
+  /* 28 */ int32_t DecodeData(void* data, int32_t* length, char* uid) override;
+  /* 29 */ int32_t SignData(const void* data, int32_t length, void* signature, int32_t* signatureLength,
+                            const char* signerUid) override;
+  /* 30 */ int32_t VerifyData(const void* data, int32_t length, const void* signature, int32_t signatureLength,
+                              char* signerUid) override;
+  /* 36 */ void GetLastErrorMessage(char* buffer) override;
+  /* 44 */ int32_t TransPrivateKeyFromFileToTM() override;
+  /* 45 */ int32_t TransSignatureFromFileToTM() override;
+  /* 57 */ int32_t AddSign(void* buffer, int32_t* length, const char* signerUid) override;
+  /* 58 */ int32_t RemoveSign(void* buffer, int32_t* length, char* signerUid) override;
+  /* 59 */ int32_t GetMaxSignAddition() override;
+  /* 79 */ int32_t GetParamInfo(int32_t index, int32_t* kind, char* buffer, int32_t* size) override;
+
+  // --- routines the operations share ---
+  // The value of tag (e.g. "/CN=") in a subject line: the text after its
+  // first occurrence up to the next "/" or the end; empty when absent.
+  static std::string ExtractDNField(const std::string& line, const std::string& tag);
+
+  // The binding's size of the UID buffers host operations fill.
+  static constexpr int32_t kHostUIDSize = 40;
+
+ protected:
+  // The engine's binding, created on first need. 0 with binding set; -127
+  // (module file not loadable) or -128 (a mandatory function missing), the
+  // same on every later call; -102 once creation raised, and from then on 0
+  // with no binding.
+  int32_t GetCryptoAPI(TMProDLL*& binding);
+  // GetCryptoAPI as operations use it: a usable binding or the code to
+  // answer (-100 when creation failed earlier).
+  int32_t AcquireBinding(TMProDLL*& binding);
+  // One value per vendor parameter, element i holding parameter i+1. Raises
+  // EListError when the module counts more parameters than the engine holds.
+  ParamSnapshot BuildSnapshot(TMProDLL& binding);
+  // Parameter number (1-based), trimmed of codes 0 to 32; empty when absent.
+  std::string TrimmedParam(int32_t number);
+  // The UID field (parameter 20): "CN" or "SN"; empty reads as "CN".
+  std::string UIDField();
+  // The holder's UID as the UID field names it in a vendor string: the
+  // field's value, or the string unchanged for "SN".
+  std::string UIDFromVendorString(const char* vendorString);
+  // The string that stands for uid in vendor calls: the subject line of the
+  // holder's certificate in the certificate directory, or uid itself for
+  // the UID field "SN".
+  int32_t ReadSubjectFromCert(const std::string& uid, std::string& subject);
+  // A signer UID given by the host in the vendor's form; none or empty gives
+  // an empty signer.
+  int32_t SignerForVendor(const char* signerUid, std::string& signer);
+  // The detached verification of VerifyData, with the vendor's check of the
+  // signer's validity period or without it.
+  int32_t VerifyDetached(bool ignoreTime, const char* prefix, const void* data, int32_t length, const void* signature,
+                         int32_t signatureLength, char* signerUid);
+  // Copies uid into a host UID buffer: at most kHostUIDSize - 1 characters
+  // and the terminator, never more than kHostUIDSize bytes.
+  static void CopyHostUID(const std::string& uid, char* target);
+  // A zero-filled buffer of the module's UID size, with room for a
+  // terminator the module may leave out.
+  static std::vector<char> VendorUIDBuffer(TMProDLL& binding);
+
+  int32_t LibVariant() const { return libVariant_; }
+  void SetLibVariant(int32_t variant) { libVariant_ = variant; }
+
+ private:
+  // The engine text of code with the recorded exception where it has one;
+  // false for codes whose text comes from the binding or the module.
+  bool EngineErrorText(int32_t code, std::string& text);
+
+  std::unique_ptr<TMProDLL> dll_;
+  bool apiFailed_ = false;
+  int32_t libVariant_ = 0;
+  // Several threads may share one engine: the first operations must not
+  // create two bindings.
+  std::mutex apiLock_;
+};
+
+}  // namespace cryptlib

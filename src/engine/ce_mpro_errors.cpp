@@ -1,0 +1,130 @@
+// TMPro1CryptoEngine: the texts of result codes and the module's last error.
+//
+// A code has the engine's own text, the binding's (-1 to -6), or the
+// module's (every code outside the engine's ranges). Texts are bounded by the
+// module's maximum error-text length; an engine text that does not fit gives
+// an empty buffer, never a cut one.
+//
+// While no module is bound that maximum is 0, yet the codes that say why
+// (-127, -128, -100) must stay readable: the engine's texts are then bounded
+// by 255, the length every engine accepts, and only the text and its
+// terminator are written, since the host could not learn a larger size.
+#include <cstring>
+#include <string>
+
+#include "cryptlib.h"
+#include "engine/ce_mpro.h"
+
+namespace cryptlib {
+namespace {
+
+constexpr int32_t kUnboundTextLimit = 255;
+
+const char* FixedEngineText(int32_t code) {
+  switch (code) {
+    case -101:
+      return "Null pointer or incorrect data size (buffer) passed to the function!";
+    case -103:
+      return "String length check error";
+    case -104:
+      return "Bad settings for crypto engine";
+    case -107:
+      return "I/O error during key, CRL or certificate file(s) operation.";
+    case -108:
+      return "Encoding abonent(s) isn't set or set incorrect.";
+    case -109:
+      return "Remote genarate path isn't set or set incorrect.";
+    case -110:
+      return "UID error. Bad UID setting or incorrect UID passed to the function.";
+    case -111:
+      return "Public key file not found.";
+    case -112:
+      return "Can't extract certificate or certificate request file from transfer buffer or i/o error.";
+    case -113:
+      return "Can't find self certificate file or abonent certificate file in certificate dir by its UID. Abonent "
+             "unknown or error in name of certificate file.";
+    case -114:
+      return "Can't find new key or certificate (cert request) file in specific key generate dir or i/o error.";
+    case -115:
+      return "I/O error in specific remote generate dir.";
+    case -116:
+      return "I/O error during exchange key detected.";
+    case -117:
+      return "Low memory.";
+    case -118:
+      return "Key gen utility isn't finished correctly, or another key container detected.";
+    case -119:
+      return "Certificate in transfer and new private keys isn't match.";
+    case -120:
+      return "Can not remove self certificate!";
+    case -121:
+      return "Can not save transfer content to temp directory!";
+    case -122:
+      return "Can not create template directory in Windows template path!";
+    case -123:
+      return "Can not found or create CRL dir!";
+    case -124:
+      return "Specified CRL file not found!";
+    case -125:
+      return "Incorrect CRL file!";
+    case -126:
+      return "Parameters index out of bounds!";
+    case -127:
+      return "Unable to load mplug*.dll";
+    case -128:
+      return "Unable to retrive all necessary functionns from mplug*.dll";
+    default:
+      return nullptr;
+  }
+}
+
+}  // namespace
+
+bool TMPro1CryptoEngine::EngineErrorText(int32_t code, std::string& text) {
+  if (code == CE_EXCEPTION) {
+    text = "An exception in the function - " + LastError().GetText();
+    return true;
+  }
+  if (code == CE_NOT_INITIALIZED) {
+    text = "Library not initialized " + LastError().GetText();
+    return true;
+  }
+  const char* fixed = FixedEngineText(code);
+  if (fixed == nullptr) return false;
+  text = fixed;
+  return true;
+}
+
+void TMPro1CryptoEngine::GetCryptoErrorString(int32_t code, char* buffer) {
+  if (buffer == nullptr) return;
+  try {
+    TMProDLL* binding = nullptr;
+    const bool bound = AcquireBinding(binding) == CE_OK;
+    std::string text;
+    const bool ownText = EngineErrorText(code, text);
+    if (!bound) {
+      // No module: the engine's texts only, see the head of this file.
+      if (!ownText || text.size() >= static_cast<size_t>(kUnboundTextLimit)) text.clear();
+      std::memcpy(buffer, text.c_str(), text.size() + 1);
+      return;
+    }
+    const int32_t max = binding->Functions().GetMaxErrorStringLength();
+    if (max <= 0) return;
+    std::memset(buffer, 0, static_cast<size_t>(max));
+    if (!ownText) {
+      binding->ErrorText(buffer, max, code);
+      return;
+    }
+    if (text.size() < static_cast<size_t>(max)) std::memcpy(buffer, text.data(), text.size());
+  } catch (...) {
+    // A text is never worth a failure: the buffer stays as far as written.
+  }
+}
+
+void TMPro1CryptoEngine::GetLastErrorMessage(char* buffer) {
+  TMProDLL* binding = nullptr;
+  if (AcquireBinding(binding) != CE_OK || buffer == nullptr) return;
+  binding->GetLastErrorMessage(BuildSnapshot(*binding), buffer);
+}
+
+}  // namespace cryptlib

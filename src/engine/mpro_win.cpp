@@ -1,0 +1,71 @@
+#include "engine/mpro_win.h"
+
+#include <cstring>
+
+namespace cryptlib {
+namespace {
+
+constexpr const char* kEngineName = "M-Pro v1.34 (GOST PSE)";
+constexpr int32_t kPSEVariant = 1;
+
+// A namespace-scope object of the engine library: constructed on load,
+// destroyed on unload, shared by all engines in between.
+TRWCriticalSection keyStoreLock;
+
+}  // namespace
+
+TRWCriticalSection& KeyStoreLock() {
+  return keyStoreLock;
+}
+
+TMProWinCryptoEngine::TMProWinCryptoEngine() {
+  SetLibVariant(kPSEVariant);
+  ParamValues().emplace_back();
+}
+
+TMProWinCryptoEngine::~TMProWinCryptoEngine() {
+  // An engine released in the middle of a stepwise key generation must not
+  // keep the key store closed for every other engine.
+  if (keyStoreLocked_) {
+    keyStoreLocked_ = false;
+    KeyStoreLock().EndWrite();
+  }
+}
+
+void TMProWinCryptoEngine::GetEngineName(char* buffer) {
+  if (buffer != nullptr) std::memcpy(buffer, kEngineName, std::strlen(kEngineName) + 1);
+}
+
+int32_t TMProWinCryptoEngine::GetCurrentUserUID(char* uid) {
+  return WithKeyStoreRead([&] { return TMPro1CryptoEngine::GetCurrentUserUID(uid); });
+}
+
+int32_t TMProWinCryptoEngine::EncodeData(void* data, int32_t* length, const char* uidList) {
+  return WithKeyStoreRead([&] { return TMPro1CryptoEngine::EncodeData(data, length, uidList); });
+}
+
+int32_t TMProWinCryptoEngine::DecodeData(void* data, int32_t* length, char* uid) {
+  return WithKeyStoreRead([&] { return TMPro1CryptoEngine::DecodeData(data, length, uid); });
+}
+
+int32_t TMProWinCryptoEngine::SignData(const void* data, int32_t length, void* signature, int32_t* signatureLength,
+                                       const char* signerUid) {
+  return WithKeyStoreRead(
+      [&] { return TMPro1CryptoEngine::SignData(data, length, signature, signatureLength, signerUid); });
+}
+
+int32_t TMProWinCryptoEngine::VerifyData(const void* data, int32_t length, const void* signature,
+                                         int32_t signatureLength, char* signerUid) {
+  return WithKeyStoreRead(
+      [&] { return TMPro1CryptoEngine::VerifyData(data, length, signature, signatureLength, signerUid); });
+}
+
+int32_t TMProWinCryptoEngine::VerifySignWOCheckValidity(const void* data, int32_t length, const void* signature,
+                                                        int32_t signatureLength, char* signerUid) {
+  return WithKeyStoreRead([&] {
+    return VerifyDetached(true, "TMProWinCryptoEngine.VerifySignWOCheckValidity: ", data, length, signature,
+                          signatureLength, signerUid);
+  });
+}
+
+}  // namespace cryptlib

@@ -1,0 +1,58 @@
+// TMProWinCryptoEngine: the engine over the PSE generation of the module
+// (mplugf, variant 1). Its key store is shared by every engine of the
+// process: operations that use keys hold the process-wide key-store lock for
+// reading, so that a change of the key files (which holds it for writing)
+// never runs under them.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/ce_mpro.h"
+#include "support/rwsyncs.h"
+
+namespace cryptlib {
+
+// The process-wide key-store lock: built when the engine library is loaded,
+// torn down when it is unloaded. Always taken before the binding's locks.
+TRWCriticalSection& KeyStoreLock();
+
+class TMProWinCryptoEngine : public TMPro1CryptoEngine {
+ public:
+  // Binds variant 1 and holds a 26th parameter.
+  TMProWinCryptoEngine();
+  // Gives back a write hold of the key store this engine still has, then
+  // frees the inherited state.
+  ~TMProWinCryptoEngine() override;
+
+  // --- slots, in slot order ---
+  /* 12 */ void GetEngineName(char* buffer) override;
+  // 25, 27 to 30: the inherited operation under a read hold of the key store.
+  /* 25 */ int32_t GetCurrentUserUID(char* uid) override;
+  /* 27 */ int32_t EncodeData(void* data, int32_t* length, const char* uidList) override;
+  /* 28 */ int32_t DecodeData(void* data, int32_t* length, char* uid) override;
+  /* 29 */ int32_t SignData(const void* data, int32_t length, void* signature, int32_t* signatureLength,
+                            const char* signerUid) override;
+  /* 30 */ int32_t VerifyData(const void* data, int32_t length, const void* signature, int32_t signatureLength,
+                              char* signerUid) override;
+  // VerifyData without the check of the signer's validity period, under a
+  // read hold of the key store; -1 when the module lacks the function.
+  /* 70 */ int32_t VerifySignWOCheckValidity(const void* data, int32_t length, const void* signature,
+                                             int32_t signatureLength, char* signerUid) override;
+
+  // This engine holds the key store for writing across host calls.
+  bool KeyStoreLocked() const { return keyStoreLocked_; }
+
+ protected:
+  void SetKeyStoreLocked(bool locked) { keyStoreLocked_ = locked; }
+  // Runs body under a read hold of the key store, released on every path.
+  template <class Body>
+  static int32_t WithKeyStoreRead(Body&& body) {
+    ReadGuard hold(KeyStoreLock());
+    return body();
+  }
+
+ private:
+  bool keyStoreLocked_ = false;
+};
+
+}  // namespace cryptlib
