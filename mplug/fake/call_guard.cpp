@@ -23,6 +23,7 @@ struct HookState {
   std::atomic<int32_t> overlaps{0};
   std::atomic<int32_t> maxConcurrent{0};
   std::atomic<int32_t> delayMicros{0};
+  ~HookState() { MarkModuleFinalised(); }
 };
 
 HookState& Hooks() {

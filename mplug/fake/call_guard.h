@@ -50,6 +50,7 @@ void LogCall(const char* function, const Args& args, int32_t result, bool script
 
 template <class Body>
 int32_t Guarded(const char* function, const Args& args, Body&& body, CallKind kind = CallKind::kCounted) {
+  if (ModuleFinalised()) return kErrInternal;
   CallScope scope(kind);
   if (std::optional<int32_t> scripted = TakeScriptedResult(function)) {
     LogCall(function, args, *scripted, true);

@@ -1,5 +1,7 @@
 #include "contexts.h"
 
+#include <atomic>
+
 namespace fake {
 
 const char* ErrorText(int32_t code) {
@@ -107,10 +109,26 @@ int32_t ContextTable::OpenCount() const {
   return static_cast<int32_t>(open_.size());
 }
 
+namespace {
+// Trivially destructible, so it stays readable while the other statics go.
+std::atomic<bool> finalised{false};
+
+struct ModuleContextTable : ContextTable {
+  ~ModuleContextTable() { MarkModuleFinalised(); }
+};
+}  // namespace
+
+bool ModuleFinalised() {
+  return finalised.load(std::memory_order_acquire);
+}
+void MarkModuleFinalised() {
+  finalised.store(true, std::memory_order_release);
+}
+
 ContextTable& Contexts() {
   // Lives as long as the module is loaded: a function-local object is
   // destroyed when the module is unloaded.
-  static ContextTable table;
+  static ModuleContextTable table;
   return table;
 }
 

@@ -80,4 +80,11 @@ class ContextTable {
 
 ContextTable& Contexts();
 
+// True once the module's static state is being torn down. At process exit the
+// module's objects may be destroyed before the engine that loaded it closes
+// its contexts; calls made after that answer kErrInternal without touching
+// the destroyed state.
+bool ModuleFinalised();
+void MarkModuleFinalised();
+
 }  // namespace fake
