@@ -1,0 +1,37 @@
+// Files as the engine names them: Windows-style paths ("\" or "/", letter case
+// ignored for existing components, "X:" through CRYPTLIB_DRIVE_X), whole-file
+// reads, and writes that give private material to the owner only.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ref {
+
+// The native path, existing components matched without regard to case (the
+// exact spelling first, else the smallest match). nullopt for an empty path or
+// an unmapped drive.
+std::optional<std::string> NativePath(const std::string& path);
+
+// NativePath or a Failure with the given code naming the path.
+std::string RequirePath(const std::string& path, int code);
+
+std::optional<std::string> ReadWholeFile(const std::string& nativePath);
+bool IsDirectory(const std::string& nativePath);
+bool IsRegularFile(const std::string& nativePath);
+
+// The regular files directly in a directory, sorted by name; empty when the
+// directory is missing.
+std::vector<std::string> FilesIn(const std::string& nativeDirectory);
+
+enum class Visibility { kOwnerOnly, kPublic };
+
+// Writes the whole file (created 0600 for kOwnerOnly, 0644 otherwise; an
+// existing file gets the same mode). Fails with kErrWriteFile.
+void WriteWholeFile(const std::string& nativePath, const std::string& contents, Visibility visibility);
+
+// Creates the directory and its missing parents (0700). Fails with kErrWriteFile.
+void MakeDirectories(const std::string& nativeDirectory);
+
+}  // namespace ref

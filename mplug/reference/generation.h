@@ -1,0 +1,23 @@
+// Key generation: a new key pair in the 2.x key container of a directory and
+// a PKCS#10 request for it, and the checks that tie certificates, requests and
+// key containers together.
+#pragma once
+
+#include <string>
+
+#include "context.h"
+
+namespace ref {
+
+// Generates the key of parameter 5's kind into the container of keyDirectory
+// and writes the request (PEM, subject from parameters 11-17 and 24) to
+// requestFile. Answers the container's native directory.
+std::string GenerateKeyAndRequest(Context& context, const std::string& keyDirectory, const std::string& requestFile);
+
+bool CertificateFitsRequest(const std::string& certificateFile, const std::string& requestFile);
+
+// The native path of the container key file that fits the certificate, or
+// empty when none does.
+std::string ContainerKeyFor(const std::string& certificateFile, const std::string& keyDirectory);
+
+}  // namespace ref

@@ -1,0 +1,173 @@
+#include "key_container.h"
+
+#include <openssl/pem.h>
+#include <openssl/rand.h>
+#include <openssl/sha.h>
+
+#include <algorithm>
+#include <cctype>
+#include <optional>
+
+#include "errors.h"
+#include "files.h"
+#include "module.h"
+
+namespace ref {
+namespace {
+
+constexpr size_t kSecretBytes = 32;
+constexpr size_t kSeedBytes = 64;
+constexpr char kMasterTitle[] = "MK 1";
+constexpr char kMasksTitle[] = "MASKS 1";
+constexpr char kCheckTitle[] = "KEK-CHECK 1";
+
+std::string Hex(const unsigned char* bytes, size_t size) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (size_t i = 0; i < size; ++i) {
+    text += kDigits[bytes[i] >> 4];
+    text += kDigits[bytes[i] & 0x0F];
+  }
+  return text;
+}
+
+std::string Sha256Hex(const std::string& data) {
+  unsigned char digest[SHA256_DIGEST_LENGTH];
+  SHA256(reinterpret_cast<const unsigned char*>(data.data()), data.size(), digest);
+  return Hex(digest, sizeof digest);
+}
+
+std::string RandomBytes(size_t size) {
+  std::string bytes(size, '\0');
+  if (RAND_bytes(reinterpret_cast<unsigned char*>(bytes.data()), static_cast<int>(size)) != 1) {
+    FailCrypto(kErrKeyGeneration, "random bytes");
+  }
+  return bytes;
+}
+
+// An entry of the directory, matched without regard to case.
+std::string EntryPath(const std::string& directory, const std::string& name) {
+  return NativePath(directory + "/" + name).value_or(directory + "/" + name);
+}
+
+// The hex secret of a "title\nhex\n" file, nullopt when missing or malformed.
+std::optional<std::string> ReadSecret(const std::string& path, const char* title) {
+  std::optional<std::string> contents = ReadWholeFile(path);
+  if (!contents) return std::nullopt;
+  std::string expected = std::string(title) + "\n";
+  if (contents->compare(0, expected.size(), expected) != 0) return std::nullopt;
+  std::string secret = contents->substr(expected.size(), kSecretBytes * 2);
+  bool hex = secret.size() == kSecretBytes * 2 &&
+             std::all_of(secret.begin(), secret.end(), [](unsigned char c) { return std::isxdigit(c) != 0; });
+  return hex ? std::optional<std::string>(secret) : std::nullopt;
+}
+
+void WriteSecret(const std::string& path, const char* title, const std::string& secretHex) {
+  WriteWholeFile(path, std::string(title) + "\n" + secretHex + "\n", Visibility::kOwnerOnly);
+}
+
+std::string KeyEncryptionPassword(const std::string& master, const std::string& masks) {
+  return Sha256Hex("CryptLib key container KEK\n" + master + "\n" + masks);
+}
+
+std::string CheckValue(const std::string& password) {
+  return Sha256Hex("check\n" + password);
+}
+
+// The password of an existing container; fails when a piece is missing or
+// mk.db3 belongs to another container.
+std::string ContainerPassword(const std::string& directory) {
+  std::optional<std::string> master = ReadSecret(EntryPath(directory, "mk.db3"), kMasterTitle);
+  if (!master) Fail(kErrContainerDamaged, "mk.db3 missing or unreadable in " + directory);
+  std::optional<std::string> masks = ReadSecret(EntryPath(directory, "masks.db3"), kMasksTitle);
+  if (!masks) Fail(kErrContainerDamaged, "masks.db3 missing or unreadable in " + directory);
+  std::string password = KeyEncryptionPassword(*master, *masks);
+  std::optional<std::string> check = ReadSecret(EntryPath(directory, "kek.opq"), kCheckTitle);
+  if (check && *check != CheckValue(password)) {
+    Fail(kErrContainerDamaged, "mk.db3 does not belong to the container in " + directory);
+  }
+  return password;
+}
+
+bool IsKeyFile(const std::string& path) {
+  if (path.size() < 4) return false;
+  std::string tail = path.substr(path.size() - 4);
+  std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
+  return tail == ".key";
+}
+
+std::vector<std::string> KeyFiles(const std::string& directory) {
+  std::vector<std::string> files = FilesIn(EntryPath(directory, "KEYS"));
+  files.erase(std::remove_if(files.begin(), files.end(), [](const std::string& f) { return !IsKeyFile(f); }),
+              files.end());
+  return files;
+}
+
+PkeyPtr ReadKeyFile(const std::string& path, const std::string& password) {
+  std::optional<std::string> contents = ReadWholeFile(path);
+  if (!contents) Fail(kErrContainerDamaged, "cannot read " + path);
+  BioPtr bio = MemoryBio(*contents);
+  EVP_PKEY* key = PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, const_cast<char*>(password.c_str()));
+  if (key == nullptr) FailCrypto(kErrContainerDamaged, "cannot open " + path);
+  return PkeyPtr(key);
+}
+
+}  // namespace
+
+std::string OpenOrCreateContainer(const std::string& nativeDirectory) {
+  MakeDirectories(nativeDirectory);
+  std::string masterPath = EntryPath(nativeDirectory, "mk.db3");
+  std::string masksPath = EntryPath(nativeDirectory, "masks.db3");
+  if (!IsRegularFile(masterPath) && !IsRegularFile(masksPath)) {
+    WriteSecret(masterPath, kMasterTitle,
+                Hex(reinterpret_cast<const unsigned char*>(RandomBytes(kSecretBytes).data()), kSecretBytes));
+    WriteSecret(masksPath, kMasksTitle,
+                Hex(reinterpret_cast<const unsigned char*>(RandomBytes(kSecretBytes).data()), kSecretBytes));
+  }
+  std::string checkPath = EntryPath(nativeDirectory, "kek.opq");
+  if (!IsRegularFile(checkPath)) {
+    std::optional<std::string> master = ReadSecret(masterPath, kMasterTitle);
+    std::optional<std::string> masks = ReadSecret(masksPath, kMasksTitle);
+    if (!master || !masks) Fail(kErrContainerDamaged, "incomplete container in " + nativeDirectory);
+    WriteSecret(checkPath, kCheckTitle, CheckValue(KeyEncryptionPassword(*master, *masks)));
+  }
+  std::string seedPath = EntryPath(nativeDirectory, "rand.opq");
+  if (!IsRegularFile(seedPath)) WriteWholeFile(seedPath, RandomBytes(kSeedBytes), Visibility::kOwnerOnly);
+  MakeDirectories(EntryPath(nativeDirectory, "KEYS"));
+  return ContainerPassword(nativeDirectory);
+}
+
+std::string StoreKey(const std::string& nativeDirectory, const std::string& password, EVP_PKEY* key) {
+  BioPtr publicDer = EmptyBio();
+  if (i2d_PUBKEY_bio(publicDer.get(), key) != 1) FailCrypto(kErrKeyGeneration, "public key encoding");
+  std::string name = Sha256Hex(BioText(publicDer.get())).substr(0, 8) + ".key";
+  BioPtr pem = EmptyBio();
+  if (PEM_write_bio_PKCS8PrivateKey(pem.get(), key, EVP_aes_256_cbc(), password.data(),
+                                    static_cast<int>(password.size()), nullptr, nullptr) != 1) {
+    FailCrypto(kErrKeyGeneration, "private key encryption");
+  }
+  std::string path = EntryPath(EntryPath(nativeDirectory, "KEYS"), name);
+  WriteWholeFile(path, BioText(pem.get()), Visibility::kOwnerOnly);
+  return path;
+}
+
+ContainerKeys LoadContainerKeys(const std::string& nativeDirectory) {
+  if (!IsDirectory(nativeDirectory)) Fail(kErrKeyDirectory, nativeDirectory);
+  std::string password = ContainerPassword(nativeDirectory);
+  ContainerKeys container;
+  for (const std::string& file : KeyFiles(nativeDirectory)) {
+    container.keys.push_back(ReadKeyFile(file, password));
+    container.files.push_back(file);
+  }
+  return container;
+}
+
+std::string ContainerFingerprint(const std::string& nativeDirectory) {
+  std::vector<std::string> files = KeyFiles(nativeDirectory);
+  if (files.empty()) return {};
+  std::string names;
+  for (const std::string& file : files) names += file.substr(file.find_last_of('/') + 1) + "\n";
+  return std::to_string(files.size()) + ":" + Sha256Hex(names).substr(0, 16);
+}
+
+}  // namespace ref

@@ -1,0 +1,46 @@
+// The 2.x key container in a key directory:
+//
+//   mk.db3      "MK 1" and 32 random bytes in hex: the master key (0600)
+//   masks.db3   "MASKS 1" and 32 random bytes in hex (0600)
+//   kek.opq     "KEK-CHECK 1" and a check value of the key-encryption key, so
+//               that a master key from another container is recognised (0600)
+//   rand.opq    64 random bytes kept for the container's own use (0600)
+//   KEYS\<8 hex digits>.key
+//               each private key as PKCS#8 EncryptedPrivateKeyInfo in PEM
+//               (PBES2, PBKDF2, AES-256-CBC) under the key-encryption key;
+//               the name is the start of SHA-256 over the public key (0600)
+//
+// The key-encryption key is SHA-256 over a label, mk.db3's key and masks.db3's
+// key; the PKCS#8 password is its hex form. Without mk.db3 no key file can be
+// opened. New keys are added beside the older ones.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ossl.h"
+
+namespace ref {
+
+struct ContainerKeys {
+  std::vector<PkeyPtr> keys;
+  std::vector<std::string> files;  // native paths, in the order of keys
+};
+
+// Opens the container of a (native) directory, creating the directory and
+// the container files that are missing; answers the PKCS#8 password.
+std::string OpenOrCreateContainer(const std::string& nativeDirectory);
+
+// Adds a private key to KEYS\ and answers the key file's native path.
+std::string StoreKey(const std::string& nativeDirectory, const std::string& password, EVP_PKEY* key);
+
+// Every private key of the container. Fails with kErrKeyDirectory when the
+// directory is missing, kErrContainerDamaged when mk.db3 or masks.db3 is
+// missing or does not fit kek.opq, or a key file cannot be opened.
+ContainerKeys LoadContainerKeys(const std::string& nativeDirectory);
+
+// A text that changes whenever a key file is added or removed: the number of
+// KEYS\*.key files and a digest of their names; empty without any.
+std::string ContainerFingerprint(const std::string& nativeDirectory);
+
+}  // namespace ref
