@@ -1,6 +1,53 @@
 # The export table lives in one place, the module definition file with its
 # ordinals. On ELF systems a version script generated from it keeps exactly
-# those names visible; on Windows the linker takes the .def file itself.
+# those names visible; on 64-bit Windows the linker takes the .def file
+# itself; on 32-bit Windows see cryptlib_stdcall_def below.
+set(CRYPTLIB_EXPORTS_HEADER ${CMAKE_CURRENT_LIST_DIR}/../include/cryptlib.h)
+
+# 32-bit Windows: the exports are __stdcall, so the objects define them as
+# _Name@<argument bytes>. The linker is given a copy of the .def file with the
+# decorated names (Name@8 @12) and --kill-at, which exports them under the
+# plain names with their ordinals. The byte counts come from the declarations
+# in cryptlib.h (4 per argument, the handle included); a count that differs
+# from the compiled code fails the link, so the header cannot drift from the
+# code unnoticed.
+function(cryptlib_stdcall_def def_file header out_file)
+  file(READ ${header} text)
+  string(REGEX REPLACE "[\r\n]+" " " text "${text}")
+  string(REGEX MATCHALL "CRYPTLIB_CALL[ \t]+[A-Za-z_][A-Za-z0-9_]*[ \t]*\\([^)]*\\)" declarations "${text}")
+  foreach(declaration IN LISTS declarations)
+    string(REGEX REPLACE "CRYPTLIB_CALL[ \t]+([A-Za-z_][A-Za-z0-9_]*).*" "\\1" name "${declaration}")
+    string(REGEX REPLACE ".*\\(([^)]*)\\)" "\\1" params "${declaration}")
+    string(STRIP "${params}" params)
+    if(params MATCHES "int64|long long|double")
+      message(FATAL_ERROR "${name}: an 8-byte argument; the stdcall byte count needs a rule for it")
+    endif()
+    if(params STREQUAL "" OR params STREQUAL "void")
+      set(bytes 0)
+    else()
+      string(REGEX REPLACE "[^,]" "" commas "${params}")
+      string(LENGTH "${commas}" count)
+      math(EXPR bytes "(${count} + 1) * 4")
+    endif()
+    set(bytes_${name} ${bytes})
+  endforeach()
+  file(STRINGS ${def_file} lines)
+  set(decorated "")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^([ \t]+)([A-Za-z_][A-Za-z0-9_]*)([ \t]+@[0-9]+.*)$")
+      set(name ${CMAKE_MATCH_2})
+      if(NOT DEFINED bytes_${name})
+        message(FATAL_ERROR "${def_file}: ${name} has no CRYPTLIB_CALL declaration in ${header}")
+      endif()
+      string(APPEND decorated "${CMAKE_MATCH_1}${name}@${bytes_${name}}${CMAKE_MATCH_3}\n")
+    else()
+      string(APPEND decorated "${line}\n")
+    endif()
+  endforeach()
+  file(WRITE ${out_file}.in "${decorated}")
+  configure_file(${out_file}.in ${out_file} COPYONLY)
+endfunction()
+
 function(cryptlib_export_table target def_file)
   file(STRINGS ${def_file} def_lines REGEX "^[ \t]+[A-Za-z_][A-Za-z0-9_]*[ \t]+@[0-9]+")
   set(names "")
@@ -8,7 +55,13 @@ function(cryptlib_export_table target def_file)
     string(REGEX REPLACE "^[ \t]+([A-Za-z_][A-Za-z0-9_]*).*" "\\1" name "${line}")
     string(APPEND names "    ${name};\n")
   endforeach()
-  if(WIN32)
+  if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(decorated ${CMAKE_CURRENT_BINARY_DIR}/${target}_stdcall.def)
+    cryptlib_stdcall_def(${def_file} ${CRYPTLIB_EXPORTS_HEADER} ${decorated})
+    target_sources(${target} PRIVATE ${decorated})
+    target_link_options(${target} PRIVATE "LINKER:--kill-at")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def_file} ${CRYPTLIB_EXPORTS_HEADER})
+  elseif(WIN32)
     target_sources(${target} PRIVATE ${def_file})
   else()
     set(map ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)

@@ -22,6 +22,9 @@ bool SameIgnoringCase(const std::string& a, const std::string& b) {
          });
 }
 
+#if !defined(_WIN32)
+// Windows resolves names itself; these give POSIX paths the same meaning.
+
 // The existing entry of directory that component names: the exact name first,
 // else the smallest of the names equal to it without regard to case.
 std::optional<std::string> FindEntry(const fs::path& directory, const std::string& component) {
@@ -48,6 +51,7 @@ std::optional<fs::path> BaseOf(std::string_view& path) {
   if (!path.empty() && IsSeparator(path[0])) return fs::path("/");
   return fs::path();
 }
+#endif
 
 }  // namespace
 
