@@ -127,7 +127,9 @@ int32_t TMPro1CryptoEngine::ReadSubjectFromCert(const std::string& uid, std::str
       subject = uid;
       return CE_OK;
     }
-    if (uid.empty()) return CE_BAD_UID;
+    // The UID names the holder's file: one that would lead out of the
+    // certificate directory is refused before any file is read.
+    if (!IsSafeUidFileName(uid)) return CE_BAD_UID;
     const std::string directory = IncludeBackslash(TrimmedParam(kParamCertificateDir));
     std::string certificate = directory + uid + ".pem";
     if (!FileExists(certificate)) certificate = directory + uid + ".cer";
@@ -172,8 +174,9 @@ int32_t TMPro1CryptoEngine::GetEncodeUIDBySignUID(const char* signUid, char* uid
   if (signUid == nullptr || uid == nullptr) return CE_BAD_ARGUMENT;
   // The encoding UID is the signature UID itself. One that cannot be copied
   // whole, terminator included, into the host's UID buffer is refused rather
-  // than handed back cut and unterminated.
-  if (std::strlen(signUid) >= static_cast<size_t>(kHostUIDSize)) return CE_STRING_LENGTH;
+  // than handed back cut and unterminated. No more than the bytes that
+  // decide this are read: a host string need not be terminated beyond them.
+  if (strnlen(signUid, kHostUIDSize) >= static_cast<size_t>(kHostUIDSize)) return CE_STRING_LENGTH;
   return CopyUID(signUid, uid, kHostUIDSize) ? CE_OK : CE_STRING_LENGTH;
 }
 

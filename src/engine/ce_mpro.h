@@ -9,6 +9,10 @@
 //   ce_mpro_errors.cpp  error texts
 //   ce_mpro_data.cpp    encryption and decryption
 //   ce_mpro_sign.cpp    detached and attached signatures
+//   ce_mpro_store.cpp   the certificate store: directory tree, certificates,
+//                       CA certificates, revocation lists, context refresh
+//   ce_mpro_reports.cpp certificate and request reports
+//   ce_mpro_transfers.cpp public key transfers
 #pragma once
 
 #include <cstdint>
@@ -20,6 +24,8 @@
 #include "binding/mprodll.h"
 #include "binding/param_snapshot.h"
 #include "core/cryptobj.h"
+#include "engine/cert_names.h"
+#include "engine/transfer_record.h"
 
 namespace cryptlib {
 
@@ -51,12 +57,33 @@ class TMPro1CryptoEngine : public TCryptoEngine {
                             const char* signerUid) override;
   /* 30 */ int32_t VerifyData(const void* data, int32_t length, const void* signature, int32_t signatureLength,
                               char* signerUid) override;
+  /* 31 */ int32_t IncludePublicKey(const char* path) override;
+  /* 32 */ void ClearCash() override;
+  /* 33 */ int32_t UpdateCertificateCash(const char* uid) override;
+  /* 34 */ int32_t RemoveCertificate(const char* uid) override;
+  /* 35 */ int32_t IncludeCRL(const char* path) override;
   /* 36 */ void GetLastErrorMessage(char* buffer) override;
+  /* 40 */ int32_t IncludePublicEncodeKey(const char* path) override;
   /* 44 */ int32_t TransPrivateKeyFromFileToTM() override;
   /* 45 */ int32_t TransSignatureFromFileToTM() override;
+  /* 46 */ int32_t GetMaxPublicKeyTransferSize() override;
+  /* 49 */ int32_t ExcludeSelfPublicKeyTransfer(char* transfer) override;
+  /* 50 */ int32_t IncludePublicKeyTransfer(const char* transfer) override;
+  /* 51 */ int32_t GetPublicKeyTransfer(const char* uid, char* transfer) override;
+  /* 52 */ int32_t SavePublicKeyFromTransfer(const char* directory, const char* transfer) override;
+  /* 55 */ int32_t GetPublicKeyTransferByFile(char* transfer, const char* path) override;
+  /* 56 */ int32_t IncludeCACertificateFromTransfer(const char* transfer) override;
   /* 57 */ int32_t AddSign(void* buffer, int32_t* length, const char* signerUid) override;
   /* 58 */ int32_t RemoveSign(void* buffer, int32_t* length, char* signerUid) override;
   /* 59 */ int32_t GetMaxSignAddition() override;
+  /* 63 */ int32_t GetMaxReportSize() override;
+  /* 64 */ int32_t GetReport(const char* uid, char* report) override;
+  /* 66 */ int32_t GetUIDByPublicKeyTransfer(const char* transfer, char* uid) override;
+  /* 67 */ int32_t GetReportByTransfer(const char* transfer, char* report) override;
+  /* 68 */ int32_t GetReportByFile(const char* path, char* report) override;
+  /* 69 */ int32_t CreateDirStructure(const char* ownCertificate, const char* caList) override;
+  /* 71 */ int32_t CertAndRequestTransferMatch(const char* certTransfer, const char* requestTransfer,
+                                               int32_t* match) override;
   /* 79 */ int32_t GetParamInfo(int32_t index, int32_t* kind, char* buffer, int32_t* size) override;
 
   // --- routines the operations share ---
@@ -103,6 +130,36 @@ class TMPro1CryptoEngine : public TCryptoEngine {
   // A zero-filled buffer of the module's UID size, with room for a
   // terminator the module may leave out.
   static std::vector<char> VendorUIDBuffer(TMProDLL& binding);
+
+  // --- the certificate store (ce_mpro_store.cpp) ---
+  // Files source into directory as its holder's UID + ".pem", moving it (move
+  // set) or copying it, after moving the holder's present certificate aside
+  // to a numbered backup; then hands it to the open context.
+  int32_t InternalIncludePublicKey(const std::string& directory, const std::string& source, bool move);
+  // Hands a certificate file to the open vendor context of the current
+  // parameters (or clears the cache when the module cannot take one).
+  int32_t UpdateCertCashByFile(const std::string& file);
+  // The certificate directory (parameter 2), root expanded, with a backslash.
+  std::string CertificateDirectory();
+  // The CA or revocation-list directory of this engine's module.
+  std::string StoreDirectoryPath(StoreDirectory which);
+
+  // --- reports (ce_mpro_reports.cpp) ---
+  // The report of a certificate or request file's content into the host's
+  // buffer of GetMaxReportSize bytes.
+  int32_t ReportFromFileText(TMProDLL& binding, const std::string& text, char* report);
+
+  // --- transfers (ce_mpro_transfers.cpp) ---
+  // The transfer text of uid and content, signed by the current user, into a
+  // buffer of GetMaxPublicKeyTransferSize bytes.
+  int32_t MakePublicKeyTransfer(const std::string& uid, const void* content, int32_t length, char* transfer);
+  // The verified transfer record of a transfer text.
+  int32_t GetPublicKeyBlockByTransfer(const char* transfer, TransferRecord& record);
+  // The UID a certificate file stands for under field ("CN" when empty), as
+  // the module reads the file on a binding of its own.
+  int32_t ReadCertFileField(const std::string& file, const std::string& field, std::string& uid);
+  // Writes the carried file of a transfer to directory + fileName.
+  int32_t SaveTransferToFile(const std::string& directory, const char* transfer, const std::string& fileName);
 
   int32_t LibVariant() const { return libVariant_; }
   void SetLibVariant(int32_t variant) { libVariant_ = variant; }

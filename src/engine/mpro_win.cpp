@@ -60,6 +60,37 @@ int32_t TMProWinCryptoEngine::VerifyData(const void* data, int32_t length, const
       [&] { return TMPro1CryptoEngine::VerifyData(data, length, signature, signatureLength, signerUid); });
 }
 
+void TMProWinCryptoEngine::ClearCash() {
+  WithKeyStoreRead([&] {
+    TMPro1CryptoEngine::ClearCash();
+    return 0;
+  });
+}
+
+int32_t TMProWinCryptoEngine::RemoveCertificate(const char* uid) {
+  return WithKeyStoreRead([&] { return TMPro1CryptoEngine::RemoveCertificate(uid); });
+}
+
+int32_t TMProWinCryptoEngine::IncludeCRL(const char* path) {
+  return WithKeyStoreRead([&] { return TMPro1CryptoEngine::IncludeCRL(path); });
+}
+
+int32_t TMProWinCryptoEngine::IncludeCACertificateFromTransfer(const char* transfer) {
+  return WithKeyStoreRead([&] { return TMPro1CryptoEngine::IncludeCACertificateFromTransfer(transfer); });
+}
+
+int32_t TMProWinCryptoEngine::GetReport(const char* uid, char* report) {
+  return WithKeyStoreRead([&] { return TMPro1CryptoEngine::GetReport(uid, report); });
+}
+
+int32_t TMProWinCryptoEngine::GetReportByTransfer(const char* transfer, char* report) {
+  return WithKeyStoreRead([&] { return TMPro1CryptoEngine::GetReportByTransfer(transfer, report); });
+}
+
+int32_t TMProWinCryptoEngine::GetReportByFile(const char* path, char* report) {
+  return WithKeyStoreRead([&] { return TMPro1CryptoEngine::GetReportByFile(path, report); });
+}
+
 int32_t TMProWinCryptoEngine::VerifySignWOCheckValidity(const void* data, int32_t length, const void* signature,
                                                         int32_t signatureLength, char* signerUid) {
   return WithKeyStoreRead([&] {

@@ -34,6 +34,16 @@ class TMProWinCryptoEngine : public TMPro1CryptoEngine {
                             const char* signerUid) override;
   /* 30 */ int32_t VerifyData(const void* data, int32_t length, const void* signature, int32_t signatureLength,
                               char* signerUid) override;
+  // 32, 34, 35, 56, 64, 67, 68: the inherited operation under a read hold of
+  // the key store, so that a certificate store change never runs beside a
+  // key-file change.
+  /* 32 */ void ClearCash() override;
+  /* 34 */ int32_t RemoveCertificate(const char* uid) override;
+  /* 35 */ int32_t IncludeCRL(const char* path) override;
+  /* 56 */ int32_t IncludeCACertificateFromTransfer(const char* transfer) override;
+  /* 64 */ int32_t GetReport(const char* uid, char* report) override;
+  /* 67 */ int32_t GetReportByTransfer(const char* transfer, char* report) override;
+  /* 68 */ int32_t GetReportByFile(const char* path, char* report) override;
   // VerifyData without the check of the signer's validity period, under a
   // read hold of the key store; -1 when the module lacks the function.
   /* 70 */ int32_t VerifySignWOCheckValidity(const void* data, int32_t length, const void* signature,

@@ -159,6 +159,9 @@ TEST_F(ErrorTexts, AnExceptionInsideAnOperationIsRecordedAndReadable) {
 }
 
 TEST_F(ErrorTexts, LastErrorMessageIsTheModulesForTheEnginesContext) {
+  // The module keeps its last error per context: the context must live long
+  // enough to be found again (an empty lifetime lasts one clock tick).
+  SetParam(22, "3600");
   BecomeUser(engine(), "Alice.pem");
   AddCertificate("Alice.pem", kAlice);
   char data[64] = "not an envelope";

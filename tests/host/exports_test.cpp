@@ -169,8 +169,20 @@ TEST_F(EngineExports, IsDifferentKeysIsFalse) {
 }
 
 TEST_F(EngineExports, UpdateCertificateCashTurnsUnsupportedIntoSuccess) {
+  EXPECT_EQ(api().UpdateCertificateCash(engine(), nullptr), -101);
+  // Alice's file goes to the open context (one that lives for a day), whose
+  // module answers -1: the export clears every context instead.
+  TestDir certs;
+  certs.WriteFile("Alice.pem", FakeCertificate("/CN=Alice"));
+  ASSERT_EQ(api().SetCryptoParamValue(engine(), 2, certs.path().c_str()), 0);
+  ASSERT_EQ(api().SetCryptoParamValue(engine(), 22, "1"), 0);
+  Hooks().Reset();
+  Hooks().Script("GetCertificateByUID", 1005, 1);
+  Hooks().Script("LoadCertificate", -1, 1);
   EXPECT_EQ(api().UpdateCertificateCash(engine(), "Alice"), 0);
-  EXPECT_EQ(api().UpdateCertificateCash(engine(), nullptr), 0);
+  EXPECT_EQ(Hooks().Calls("LoadCertificate").size(), 1u);
+  EXPECT_FALSE(Hooks().Calls("DoneCrypto").empty());
+  Hooks().Reset();
 }
 
 TEST_F(EngineExports, ReportSizeAndPropertiesExportsAgree) {
@@ -213,10 +225,10 @@ TEST_F(EngineExports, ErrorTextsAreTheEnginesAndTheModules) {
   api().GetLastErrorMessage(engine(), nullptr);  // writes nothing
 }
 
-TEST_F(EngineExports, CertAndRequestMatchAnswersNoMatch) {
+TEST_F(EngineExports, CertAndRequestMatchRefusesTextsThatAreNoTransfers) {
   int32_t match = 5;
-  EXPECT_EQ(api().CertAndRequestTransferMatch(engine(), "a", "b", &match), 0);
-  EXPECT_EQ(match, -1);
+  EXPECT_EQ(api().CertAndRequestTransferMatch(engine(), "a", "b", &match), -101);
+  EXPECT_EQ(match, 5);
   EXPECT_EQ(api().CertAndRequestTransferMatch(engine(), "a", "b", nullptr), -101);
 }
 

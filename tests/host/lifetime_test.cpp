@@ -3,8 +3,6 @@
 // root is process-wide and set once per load.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -12,12 +10,20 @@
 #include <string>
 
 #include "common/test_dir.h"
+#include "common/test_os.h"
 #include "loader/cryptlib_loader.h"
 
 namespace cryptlib::test {
 namespace {
 
 using host::EngineLibrary;
+
+// The executable search path the root extends ("Path" on Windows).
+#ifdef _WIN32
+constexpr const char* kSearchPathVariable = "Path";
+#else
+constexpr const char* kSearchPathVariable = "PATH";
+#endif
 
 // Names in a directory, lower-cased (root expansion upper-cases new names).
 bool HasFileIgnoringCase(const std::string& directory, const std::string& name) {
@@ -47,8 +53,7 @@ class CurrentDirectory {
 
 TEST(Lifetime, RootIsSetOncePerLoadAndFreedWithTheLibrary) {
   TestDir rootA, rootB, elsewhere;
-  const char* oldPath = std::getenv("PATH");
-  std::string savedPath = oldPath != nullptr ? oldPath : "";
+  const std::string savedPath = GetEnv(kSearchPathVariable);
 
   EngineLibrary first;
   ASSERT_TRUE(first.Load(CRYPTLIB_LIBRARY_PATH)) << first.error();
@@ -59,10 +64,10 @@ TEST(Lifetime, RootIsSetOncePerLoadAndFreedWithTheLibrary) {
   EXPECT_TRUE(HasFileIgnoringCase(rootA.path(), "one.bin"));
 
   // The root's library directories now lead the search path, USER first.
-  std::string path = std::getenv("PATH");
-  size_t user = path.find(rootA.path() + "/USER");
-  size_t system = path.find(rootA.path() + "/SYSTEM");
-  size_t exe = path.find(rootA.path() + "/EXE");
+  std::string path = GetEnv(kSearchPathVariable);
+  size_t user = path.find(rootA.path() + kNativeSeparator + "USER");
+  size_t system = path.find(rootA.path() + kNativeSeparator + "SYSTEM");
+  size_t exe = path.find(rootA.path() + kNativeSeparator + "EXE");
   EXPECT_EQ(user, 0u) << path;
   EXPECT_LT(user, system);
   EXPECT_LT(system, exe);
@@ -88,7 +93,7 @@ TEST(Lifetime, RootIsSetOncePerLoadAndFreedWithTheLibrary) {
   first->DoneEngine(b);
   first.Unload();
   EXPECT_FALSE(EngineLibrary::IsLoadedInProcess(CRYPTLIB_LIBRARY_PATH)) << "the library stayed in memory";
-  setenv("PATH", savedPath.c_str(), 1);
+  SetEnv(kSearchPathVariable, savedPath);
 
   // Loaded again, the library starts without a root.
   EngineLibrary second;
@@ -99,7 +104,7 @@ TEST(Lifetime, RootIsSetOncePerLoadAndFreedWithTheLibrary) {
   ASSERT_EQ(SaveUnderRoot(second, c, "four.bin"), 0);
   EXPECT_TRUE(HasFileIgnoringCase(rootB.path(), "four.bin"));
   second->DoneEngine(c);
-  setenv("PATH", savedPath.c_str(), 1);
+  SetEnv(kSearchPathVariable, savedPath);
 }
 
 TEST(Lifetime, SameRootWithOrWithoutTrailingDelimiterIsAccepted) {

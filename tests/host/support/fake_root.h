@@ -8,7 +8,6 @@
 // directory (parameter 2).
 #pragma once
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -19,6 +18,7 @@
 #include <vector>
 
 #include "common/test_dir.h"
+#include "common/test_os.h"
 #include "fake/fake_hooks.h"
 #include "host/support/engine_host.h"
 
@@ -38,7 +38,7 @@ inline TestDir& ProgramRoot() {
 }
 
 inline std::string InstalledModulePath() {
-  return ProgramRoot() / "EXE/mplug2.so";
+  return ProgramRoot() / ("EXE/mplug2" + std::string(kModuleSuffix));
 }
 
 // Makes the root, installs the flavour and sets the process root.
@@ -49,8 +49,10 @@ class FakeRootEnvironment : public ::testing::Environment {
     ProgramRoot().MakeDir("EXE");
     if (kFakeFlavour != nullptr) {
       const fs::path flavour = fs::path(CRYPTLIB_FAKE_DIR) / kFakeFlavour;
-      for (const char* file : {"mplug.so", "mplugf.so", "mplug2.so"})
+      for (const char* base : {"mplug", "mplugf", "mplug2"}) {
+        const std::string file = base + std::string(kModuleSuffix);
         fs::copy_file(flavour / file, fs::path(ProgramRoot() / "EXE") / file);
+      }
     }
     CRYPT_HANDLE engine = Api().GetCryptObj();
     Api().SetRootPath(engine, ProgramRoot().path().c_str());
@@ -68,10 +70,10 @@ inline const ::testing::Environment* const kFakeRootEnvironment =
 class FakeHooks {
  public:
   FakeHooks() {
-    module_ = dlopen(InstalledModulePath().c_str(), RTLD_NOW | RTLD_LOCAL);
+    module_ = OpenModule(InstalledModulePath());
     if (module_ == nullptr) throw std::runtime_error("cannot open the installed fake module");
   }
-  ~FakeHooks() { dlclose(module_); }
+  ~FakeHooks() { CloseModule(module_); }
   FakeHooks(const FakeHooks&) = delete;
   FakeHooks& operator=(const FakeHooks&) = delete;
 
@@ -102,7 +104,7 @@ class FakeHooks {
  private:
   template <class Fn>
   Fn Hook(const char* name) const {
-    void* symbol = dlsym(module_, name);
+    void* symbol = ModuleSymbol(module_, name);
     if (symbol == nullptr) throw std::runtime_error(std::string("fake hook missing: ") + name);
     return reinterpret_cast<Fn>(symbol);
   }

@@ -1,0 +1,245 @@
+// TMPro1CryptoEngine: the certificate store. Certificates, CA certificates
+// and revocation lists are plain files in the directories the parameters
+// name; the vendor contexts are kept in step with them (see
+// docs/certificate-store.md).
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "cryptlib.h"
+#include "engine/ce_mpro.h"
+#include "platform/platform.h"
+#include "support/fileutil.h"
+#include "support/strutil.h"
+
+namespace cryptlib {
+namespace {
+
+constexpr int32_t kParamOwnCertificate = 1;
+constexpr int32_t kParamCertificateDir = 2;
+constexpr int32_t kParamKeyDir = 3;
+// Only this much of a CA list is read.
+constexpr size_t kCaListLimit = 255;
+
+// Moves a file, copying it where a rename cannot (another file system).
+bool MoveFile(const std::string& from, const std::string& to) {
+  if (platform::Os().RenameFile(from, to)) return true;
+  return CopyFileContents(from, to) && platform::Os().DeleteFile(from);
+}
+
+// The same path written with either separator or another letter case.
+bool SamePath(std::string a, std::string b) {
+  std::replace(a.begin(), a.end(), '/', '\\');
+  std::replace(b.begin(), b.end(), '/', '\\');
+  return SameTextAscii(a, b);
+}
+
+// A directory one level below an existing one, created when missing.
+bool EnsureDirectory(const std::string& directory) {
+  if (!DirectoryExists(directory)) platform::Os().CreateDirectory(directory);
+  return DirectoryExists(directory);
+}
+
+// Moves the holder's present certificate file (".pem", then ".cer") aside to
+// the next numbered backup. Each file gets a name of its own, so a holder
+// with both keeps both.
+bool MoveCertificatesAside(const std::string& directory, const std::string& uid) {
+  bool moved = true;
+  for (const std::string& name : {CertificateFileName(uid), CertificateCerFileName(uid)}) {
+    if (!FileExists(directory + name)) continue;
+    const std::string backup = NextBackupName(directory, uid);
+    if (backup.empty() || !platform::Os().RenameFile(directory + name, directory + backup)) moved = false;
+  }
+  return moved;
+}
+
+// The CA list entries within the list's first characters; empty entries (a
+// trailing ";") name no file.
+std::vector<std::string> CaListEntries(const char* caList) {
+  const std::string limited = std::string(caList).substr(0, kCaListLimit);
+  std::vector<std::string> entries, named;
+  SplitList(limited.c_str(), entries);
+  for (std::string& entry : entries)
+    if (!entry.empty()) named.push_back(std::move(entry));
+  return named;
+}
+
+}  // namespace
+
+std::string TMPro1CryptoEngine::CertificateDirectory() {
+  return ExpandRootDir(TrimmedParam(kParamCertificateDir));
+}
+
+std::string TMPro1CryptoEngine::StoreDirectoryPath(StoreDirectory which) {
+  return ResolveStoreDirectory(which, libVariant_, GetCryptoParamNumber(),
+                               [this](int32_t number) { return ExpandRootDir(TrimmedParam(number)); });
+}
+
+int32_t TMPro1CryptoEngine::CreateDirStructure(const char* ownCertificate, const char* caList) {
+  if (ownCertificate == nullptr || caList == nullptr) return CE_BAD_ARGUMENT;
+  return Guarded("TMProCryptoEngine.CreateDirStructure: ", [&]() -> int32_t {
+    const std::string ownParam = ExpandRootPath(TrimmedParam(kParamOwnCertificate));
+    const std::string caDirectory = CaSubdirectory(ExpandRootDir(TrimmedParam(kParamKeyDir)));
+    const std::string certDirectory = CertificateDirectory();
+    const std::vector<std::string> caFiles = CaListEntries(caList);
+
+    const std::string source = ExpandRootPath(ownCertificate);
+    if (!FileExists(source)) return CE_KEY_FILE_IO;
+    ForceDirectories(caDirectory);
+    ForceDirectories(certDirectory);
+    if (!DirectoryExists(caDirectory) || !DirectoryExists(certDirectory)) return CE_KEY_FILE_IO;
+    if (source != ownParam && !CopyFileContents(source, ownParam)) return CE_KEY_FILE_IO;
+    if (const int32_t result = InternalIncludePublicKey(certDirectory, source, false)) return result;
+
+    for (const std::string& caFile : caFiles) {
+      const std::string target = caDirectory + NextCaFileName(caDirectory);
+      if (!CopyFileContents(ExpandRootPath(caFile), target)) return CE_KEY_FILE_IO;
+    }
+    return CE_OK;
+  });
+}
+
+int32_t TMPro1CryptoEngine::IncludePublicKey(const char* path) {
+  if (path == nullptr) return CE_BAD_ARGUMENT;
+  TMProDLL* binding = nullptr;
+  if (const int32_t result = AcquireBinding(binding)) return result;
+  return Guarded("TMProCryptoEngine.IncludePublicKey: ", [&]() -> int32_t {
+    return InternalIncludePublicKey(CertificateDirectory(), ExpandRootPath(path), true);
+  });
+}
+
+int32_t TMPro1CryptoEngine::IncludePublicEncodeKey(const char* path) {
+  if (path == nullptr) return CE_BAD_ARGUMENT;
+  return IncludePublicKey(ExpandRootPath(path).c_str());
+}
+
+int32_t TMPro1CryptoEngine::InternalIncludePublicKey(const std::string& directory, const std::string& source,
+                                                     bool move) {
+  return Guarded("TMProCryptoEngine.InternalIncludePublicKey: ", [&]() -> int32_t {
+    if (!FileExists(source)) return CE_PUBLIC_KEY_NOT_FOUND;
+    std::string uid;
+    if (const int32_t result = ReadCertFileField(source, UIDField(), uid)) return result;
+    // The UID is the certificate's own word: it names a file only when that
+    // file stays inside the directory.
+    if (const int32_t result = CheckUidFileName(uid)) return result;
+
+    const std::string target = directory + CertificateFileName(uid);
+    // Filed already (the own certificate kept in the directory): moving it
+    // aside would lose the very file to include.
+    if (SamePath(source, target)) return UpdateCertCashByFile(target);
+    // A certificate that could not be moved aside would be overwritten.
+    if (!MoveCertificatesAside(directory, uid)) return CE_KEY_FILE_IO;
+    if (!(move ? MoveFile(source, target) : CopyFileContents(source, target))) return CE_KEY_FILE_IO;
+    return UpdateCertCashByFile(target);
+  });
+}
+
+int32_t TMPro1CryptoEngine::UpdateCertCashByFile(const std::string& file) {
+  if (!FileExists(file)) return CE_PUBLIC_KEY_NOT_FOUND;
+  TMProDLL* binding = nullptr;
+  if (const int32_t result = AcquireBinding(binding)) return result;
+  return Guarded("TMPro1CryptoEngine.UpdateCertCashByFile: ", [&]() -> int32_t {
+    std::vector<char> certificate(static_cast<size_t>(std::max(binding->MaxCertificateSize(), 0)));
+    int32_t length = static_cast<int32_t>(certificate.size());
+    if (!ReadFileToBuffer(file.c_str(), certificate.data(), &length)) return CE_KEY_FILE_IO;
+    return binding->LoadCertificateIntoContext(BuildSnapshot(*binding), certificate.data(), length);
+  });
+}
+
+int32_t TMPro1CryptoEngine::UpdateCertificateCash(const char* uid) {
+  if (uid == nullptr || *uid == '\0') return CE_BAD_ARGUMENT;
+  return Guarded("TMPro1CryptoEngine.UpdateCertificateCash: ", [&]() -> int32_t {
+    std::string subject;
+    if (const int32_t result = ReadSubjectFromCert(uid, subject)) return result;
+    TMProDLL* binding = nullptr;
+    if (const int32_t result = AcquireBinding(binding)) return result;
+    std::vector<char> certificate(static_cast<size_t>(std::max(binding->MaxCertificateSize(), 0)) + 1);
+    int32_t length = static_cast<int32_t>(certificate.size()) - 1;
+    if (binding->GetCertificateByUID(BuildSnapshot(*binding), subject.c_str(), certificate.data(), &length) == CE_OK)
+      return CE_OK;
+
+    if (const int32_t result = CheckUidFileName(uid)) return result;
+    const std::string directory = CertificateDirectory();
+    std::string file = directory + CertificateFileName(uid);
+    if (!FileExists(file)) file = directory + CertificateCerFileName(uid);
+    if (!FileExists(file)) return CE_PUBLIC_KEY_NOT_FOUND;
+    return UpdateCertCashByFile(file);
+  });
+}
+
+int32_t TMPro1CryptoEngine::RemoveCertificate(const char* uid) {
+  if (uid == nullptr || *uid == '\0') return CE_BAD_ARGUMENT;
+  if (const int32_t result = CheckUidFileName(uid)) return result;
+  return Guarded("TMProCryptoEngine.RemoveCertificate: ", [&]() -> int32_t {
+    char own[kHostUIDSize + 1] = {};
+    if (const int32_t result = GetCurrentUserUID(own)) return result;
+    if (std::strcmp(own, uid) == 0) return CE_REMOVE_SELF;
+    const std::string directory = CertificateDirectory();
+    for (const std::string& name : {CertificateFileName(uid), CertificateCerFileName(uid)}) {
+      const std::string file = directory + name;
+      if (FileExists(file) && !platform::Os().DeleteFile(file)) return CE_KEY_FILE_IO;
+    }
+    ClearCash();
+    return CE_OK;
+  });
+}
+
+void TMPro1CryptoEngine::ClearCash() {
+  TMProDLL* binding = nullptr;
+  if (GetCryptoAPI(binding) == CE_OK && binding != nullptr) binding->ClearContexts();
+}
+
+int32_t TMPro1CryptoEngine::IncludeCACertificateFromTransfer(const char* transfer) {
+  TMProDLL* binding = nullptr;
+  if (const int32_t result = AcquireBinding(binding)) return result;
+  return Guarded("TMProCryptoEngine.IncludeCACertificateFromTransfer: ", [&]() -> int32_t {
+    const std::string directory = StoreDirectoryPath(StoreDirectory::kCa);
+    if (!EnsureDirectory(directory)) return CE_KEY_FILE_IO;
+    TransferRecord record;
+    if (const int32_t result = GetPublicKeyBlockByTransfer(transfer, record)) return result;
+    const std::string name = NextTransferCaFileName(directory);
+    if (name.empty()) return CE_KEY_FILE_IO;
+    const std::string target = directory + name;
+    if (!WriteBufferToFile(target.c_str(), record.data.data(), static_cast<int32_t>(record.data.size())))
+      return CE_KEY_FILE_IO;
+    ClearCash();
+    return CE_OK;
+  });
+}
+
+int32_t TMPro1CryptoEngine::IncludeCRL(const char* path) {
+  if (path == nullptr) return CE_BAD_ARGUMENT;
+  const std::string source = ExpandRootPath(path);
+  if (!FileExists(source)) return CE_CRL_NOT_FOUND;
+  const std::string directory = StoreDirectoryPath(StoreDirectory::kCrl);
+  if (!EnsureDirectory(directory)) return CE_CRL_DIR;
+  TMProDLL* binding = nullptr;
+  if (const int32_t result = AcquireBinding(binding)) return result;
+  return Guarded("TMProCryptoEngine.IncludeCRL: ", [&]() -> int32_t {
+    const ParamSnapshot snapshot = BuildSnapshot(*binding);
+    const size_t issuerSize = static_cast<size_t>(std::max(binding->Functions().GetMaxCryptoParamValueLength(), 0)) + 1;
+    auto issuerOf = [&](const std::string& file) {
+      std::vector<char> issuer(issuerSize, '\0');
+      binding->GetCRLIssuerName(snapshot, file.c_str(), issuer.data());
+      return std::string(issuer.data());
+    };
+    const std::string issuer = issuerOf(source);
+    if (issuer.empty()) return CE_CRL_BAD;
+
+    std::vector<std::string> lists;
+    ListFilesByExt(directory, "pem", lists, false);
+    ListFilesByExt(directory, "crl", lists, false);
+    for (const std::string& list : lists) {
+      // A list the host names from inside the directory is the new one, not
+      // an older one to replace.
+      if (SameTextAscii(list, source) || issuerOf(list) != issuer) continue;
+      if (!platform::Os().DeleteFile(list)) return CE_KEY_FILE_IO;
+      break;
+    }
+    if (!MoveFile(source, directory + NextCrlFileName(directory))) return CE_KEY_FILE_IO;
+    ClearCash();
+    return CE_OK;
+  });
+}
+
+}  // namespace cryptlib

@@ -1,0 +1,190 @@
+// TMPro1CryptoEngine: public key transfers, the signed Base64 texts that
+// carry a certificate or request between clients and the bank. The record
+// layouts and the bounded parser are transfer_record's; this file adds the
+// engine's signing, the module's reading of a certificate's UID, and the
+// files a transfer is stored in.
+#include <algorithm>
+#include <string>
+
+#include "cryptlib.h"
+#include "engine/ce_mpro.h"
+#include "platform/platform.h"
+#include "support/fileutil.h"
+
+namespace cryptlib {
+namespace {
+
+constexpr int32_t kParamUIDField = 20;
+constexpr const char* kReceivedCertificate = "Tmp_cert.pem";
+// Scratch directory numbers tried before giving up: far more than any
+// number of concurrent matches, few enough to end when the directory is
+// unusable.
+constexpr int32_t kScratchAttempts = 1000;
+
+// A directory of the system's temporary directory, numbered from 0, that this
+// process created for itself (owner only) and removes with everything in it.
+class ScratchDirectory {
+ public:
+  ScratchDirectory() = default;
+  ~ScratchDirectory() {
+    if (!path_.empty()) DeleteTree(path_, true);
+  }
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+  // Creates the first free number. The create itself is the test for a free
+  // name, so a directory someone else makes in between is never used.
+  bool Create() {
+    std::string base = GetTempDir();
+    if (base.empty()) return false;
+    if (base.back() != '/' && base.back() != '\\') base += '\\';
+    for (int32_t number = 0; number < kScratchAttempts; ++number) {
+      const std::string candidate = base + std::to_string(number);
+      if (platform::Os().GetAttributes(candidate) != platform::kInvalidAttributes) continue;
+      if (platform::Os().CreatePrivateDirectory(candidate)) {
+        path_ = candidate + "\\";
+        return true;
+      }
+      // Taken since the look: try the next number; otherwise the directory
+      // cannot be made at all.
+      if (platform::Os().GetAttributes(candidate) == platform::kInvalidAttributes) return false;
+    }
+    return false;
+  }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+bool WriteData(const std::string& file, const std::string& data) {
+  return WriteBufferToFile(file.c_str(), data.data(), static_cast<int32_t>(data.size()));
+}
+
+}  // namespace
+
+int32_t TMPro1CryptoEngine::GetMaxPublicKeyTransferSize() {
+  return kMaxPublicKeyTransferSize;
+}
+
+int32_t TMPro1CryptoEngine::MakePublicKeyTransfer(const std::string& uid, const void* content, int32_t length,
+                                                  char* transfer) {
+  TransferSigner signer;
+  signer.currentUserUid = [this](char* signerUid) { return GetCurrentUserUID(signerUid); };
+  signer.addSign = [this](void* buffer, int32_t* signedLength, const char* signerUid) {
+    return AddSign(buffer, signedLength, signerUid);
+  };
+  signer.maxSignAddition = GetMaxSignAddition();
+  return cryptlib::MakePublicKeyTransfer(uid, content, length, signer, transfer);
+}
+
+int32_t TMPro1CryptoEngine::GetPublicKeyBlockByTransfer(const char* transfer, TransferRecord& record) {
+  return Guarded("TMProCryptoEngine.GetPublicKeyBlockByTransfer: ", [&]() -> int32_t {
+    return cryptlib::GetPublicKeyBlockByTransfer(
+        transfer,
+        [this](void* buffer, int32_t* length, char* signerUid) { return RemoveSign(buffer, length, signerUid); },
+        record);
+  });
+}
+
+int32_t TMPro1CryptoEngine::ReadCertFileField(const std::string& file, const std::string& field, std::string& uid) {
+  uid.clear();
+  const std::string name = field.empty() ? std::string("CN") : field;
+  // A binding of its own whose parameters name only the file and the field:
+  // the module answers for that certificate as if it were the user's.
+  TMProDLL reader(libVariant_);
+  if (!reader.Bound()) return reader.Loaded() ? CE_BIND_FAILED : CE_LOAD_FAILED;
+  ParamSnapshot params(static_cast<size_t>(std::max(reader.Functions().GetCryptoParamNumber(), 0)));
+  if (!params.empty()) params[0] = file;
+  if (params.size() >= kParamUIDField) params[kParamUIDField - 1] = name;
+  std::vector<char> line = VendorUIDBuffer(reader);
+  if (const int32_t result = reader.GetCurrentUID(params, line.data())) return result;
+  uid = name == "SN" ? std::string(line.data()) : ExtractDNField(line.data(), "/" + name + "=");
+  return CE_OK;
+}
+
+int32_t TMPro1CryptoEngine::GetPublicKeyTransfer(const char* uid, char* transfer) {
+  if (uid == nullptr || transfer == nullptr) return CE_BAD_ARGUMENT;
+  return Guarded("TMProCryptoEngine.GetPublicKeyTransfer: ", [&]() -> int32_t {
+    std::string subject;
+    if (const int32_t result = ReadSubjectFromCert(uid, subject)) return result;
+    TMProDLL* binding = nullptr;
+    if (const int32_t result = AcquireBinding(binding)) return result;
+    std::vector<char> certificate(static_cast<size_t>(std::max(binding->MaxCertificateSize(), 0)));
+    auto length = static_cast<int32_t>(certificate.size());
+    if (const int32_t result =
+            binding->GetCertificateByUID(BuildSnapshot(*binding), subject.c_str(), certificate.data(), &length))
+      return result;
+    length = std::clamp(length, 0, static_cast<int32_t>(certificate.size()));
+    return MakePublicKeyTransfer(uid, certificate.data(), length, transfer);
+  });
+}
+
+int32_t TMPro1CryptoEngine::ExcludeSelfPublicKeyTransfer(char* transfer) {
+  char own[kHostUIDSize + 1] = {};
+  if (const int32_t result = GetCurrentUserUID(own)) return result;
+  return GetPublicKeyTransfer(own, transfer);
+}
+
+int32_t TMPro1CryptoEngine::SaveTransferToFile(const std::string& directory, const char* transfer,
+                                               const std::string& fileName) {
+  TransferRecord record;
+  if (const int32_t result = GetPublicKeyBlockByTransfer(transfer, record)) return result;
+  // The new content replaces an existing file in one step.
+  return WriteData(directory + fileName, record.data) ? CE_OK : CE_KEY_FILE_IO;
+}
+
+int32_t TMPro1CryptoEngine::SavePublicKeyFromTransfer(const char* directory, const char* transfer) {
+  if (directory == nullptr) return CE_BAD_ARGUMENT;
+  return Guarded("TMProCryptoEngine.SavePublicKeyFromTransfer: ", [&]() -> int32_t {
+    return SaveTransferToFile(ExpandRootDir(directory), transfer, kReceivedCertificate);
+  });
+}
+
+int32_t TMPro1CryptoEngine::IncludePublicKeyTransfer(const char* transfer) {
+  return Guarded("TMProCryptoEngine.IncludePublicKeyTransfer: ", [&]() -> int32_t {
+    const std::string directory = CertificateDirectory();
+    const std::string saved = directory + NextTransferTempFileName(directory);
+    if (const int32_t result = SaveTransferToFile(directory, transfer, saved.substr(directory.size()))) return result;
+    if (!FileExists(saved)) return CE_TRANSFER_EXTRACT;
+    std::string uid;
+    if (const int32_t result = ReadCertFileField(saved, UIDField(), uid)) return result;
+    if (const int32_t result = CheckUidFileName(uid)) {
+      // Left in the directory, the refused certificate would count as a
+      // known holder for the module.
+      platform::Os().DeleteFile(saved);
+      return result;
+    }
+    for (const std::string& name : {CertificateFileName(uid), CertificateCerFileName(uid)}) {
+      if (!FileExists(directory + name)) continue;
+      const std::string backup = NextBackupName(directory, uid);
+      if (backup.empty() || !platform::Os().RenameFile(directory + name, directory + backup)) return CE_KEY_FILE_IO;
+      break;
+    }
+    if (!platform::Os().RenameFile(saved, directory + CertificateFileName(uid))) return CE_KEY_FILE_IO;
+    return CE_OK;
+  });
+}
+
+int32_t TMPro1CryptoEngine::CertAndRequestTransferMatch(const char* certTransfer, const char* requestTransfer,
+                                                        int32_t* match) {
+  if (match == nullptr) return CE_BAD_ARGUMENT;
+  TMProDLL* binding = nullptr;
+  if (const int32_t result = AcquireBinding(binding)) return result;
+  return Guarded("TMProCryptoEngine.CertAndRequestTransferMatch: ", [&]() -> int32_t {
+    const ParamSnapshot snapshot = BuildSnapshot(*binding);
+    TransferRecord certificate, request;
+    if (const int32_t result = GetPublicKeyBlockByTransfer(certTransfer, certificate)) return result;
+    if (const int32_t result = GetPublicKeyBlockByTransfer(requestTransfer, request)) return result;
+
+    ScratchDirectory scratch;
+    if (!scratch.Create()) return CE_TEMP_DIR;
+    const std::string certificateFile = scratch.Path() + "cer.pem";
+    const std::string requestFile = scratch.Path() + "req.pem";
+    if (!WriteData(certificateFile, certificate.data) || !WriteData(requestFile, request.data)) return CE_TEMP_SAVE;
+    *match = binding->CertificateAndRequestMatch(snapshot, certificateFile.c_str(), requestFile.c_str()) ? -1 : 0;
+    return CE_OK;
+  });
+}
+
+}  // namespace cryptlib
