@@ -22,9 +22,15 @@ double Now() {
 std::string ContextKey(const ParamSnapshot& snapshot, int32_t paramCount) {
   const size_t keyed = paramCount > 1 ? std::min(static_cast<size_t>(paramCount - 1), snapshot.size()) : 0;
   if (keyed == 0) return "UnknownParamNode";
+  // Built on every cached call: one allocation, no temporary strings.
+  constexpr size_t kLengthDigits = 20;
+  size_t capacity = 0;
+  for (size_t i = 0; i < keyed; ++i) capacity += snapshot[i].size() + kLengthDigits + 1;
   std::string key;
+  key.reserve(capacity);
+  char digits[kLengthDigits];
   for (size_t i = 0; i < keyed; ++i) {
-    key += std::to_string(snapshot[i].size());
+    key.append(digits, std::to_chars(digits, digits + sizeof digits, snapshot[i].size()).ptr);
     key += ':';
     key += snapshot[i];
   }

@@ -52,6 +52,11 @@ class Platform {
   // Creates one directory level; false when it exists already or the parent is
   // missing.
   virtual bool CreateDirectory(const std::string& path) = 0;
+  // Creates one directory level that only the current user may read, write
+  // or enter; false when it exists already (so it is also an exclusive
+  // create) or the parent is missing. Systems whose new directories already
+  // belong to their creator alone keep this default.
+  virtual bool CreatePrivateDirectory(const std::string& path) { return CreateDirectory(path); }
   // Removes an empty directory.
   virtual bool RemoveDirectory(const std::string& path) = 0;
   // Deletes a file (not a directory). False when it does not exist.
@@ -116,6 +121,7 @@ class PlatformWrapper : public Platform {
     return target_.SetAttributes(path, attributes);
   }
   bool CreateDirectory(const std::string& path) override { return target_.CreateDirectory(path); }
+  bool CreatePrivateDirectory(const std::string& path) override { return target_.CreatePrivateDirectory(path); }
   bool RemoveDirectory(const std::string& path) override { return target_.RemoveDirectory(path); }
   bool DeleteFile(const std::string& path) override { return target_.DeleteFile(path); }
   bool RenameFile(const std::string& from, const std::string& to) override { return target_.RenameFile(from, to); }

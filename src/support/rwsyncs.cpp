@@ -18,10 +18,13 @@ constexpr const char* kUnit = "rwsyncs";
 // destructor releases the lock also when the guarded step raises.
 class TRWCriticalSection::TableGuard {
  public:
+  // Acquire and release are all a lock needs: whatever a thread did under
+  // the lock is seen by the next holder. A sequentially consistent release
+  // would add a full fence to every read the engine takes.
   TableGuard(std::atomic<uint32_t>& lock, uint32_t self) : lock_(lock) {
-    while (lock_.exchange(self) != 0) platform::YieldThread();
+    while (lock_.exchange(self, std::memory_order_acquire) != 0) platform::YieldThread();
   }
-  ~TableGuard() { lock_.store(0); }
+  ~TableGuard() { lock_.store(0, std::memory_order_release); }
   TableGuard(const TableGuard&) = delete;
   TableGuard& operator=(const TableGuard&) = delete;
 

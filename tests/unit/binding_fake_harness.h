@@ -84,8 +84,10 @@ inline const ::testing::Environment* const kFakeHostEnvironment =
 // with its own log).
 class FakeHooks {
  public:
-  explicit FakeHooks(const char* fileName = "mplug2.so") {
-    module_ = platform::SystemPlatform().LoadModule(FakeModuleDir() + "/" + fileName, nullptr);
+  // fileName is the engine's name for the module ("mplug.dll").
+  explicit FakeHooks(const char* fileName = "mplug2.dll") {
+    module_ =
+        platform::SystemPlatform().LoadModule(FakeModuleDir() + "/" + platform::ModuleFileNameFor(fileName), nullptr);
   }
   ~FakeHooks() { platform::SystemPlatform().FreeModule(module_); }
   FakeHooks(const FakeHooks&) = delete;

@@ -41,7 +41,8 @@ class FakeModuleTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
     std::string error;
-    handle_ = Os().LoadModule(std::string(CRYPTLIB_FAKE_DIR) + "/v2/mplug2.so", &error);
+    handle_ =
+        Os().LoadModule(std::string(CRYPTLIB_FAKE_DIR) + "/v2/" + cryptlib::platform::ModuleFileNameFor("mplug2.dll"), &error);
     ASSERT_NE(handle_, nullptr) << error;
 #define FAKE_TEST_BIND(number, name, mandatory, result, params) \
   module_.name = reinterpret_cast<MPlug_##name##_Fn>(Os().FindSymbol(handle_, #name));
@@ -334,7 +335,8 @@ TEST(FakeModuleFlavours, EachCarriesItsVersionParameterCountAndExports) {
       {"params22", 2000, 22, true, true},    {"params20", 2000, 20, true, true}};
   for (const FlavourFacts& flavour : flavours) {
     SCOPED_TRACE(flavour.name);
-    std::string path = std::string(CRYPTLIB_FAKE_DIR) + "/" + flavour.name + "/mplug.so";
+    std::string path =
+        std::string(CRYPTLIB_FAKE_DIR) + "/" + flavour.name + "/" + cryptlib::platform::ModuleFileNameFor("mplug.dll");
     uint16_t version[4] = {};
     bool hasVersion = Os().ModuleFileVersion(path, version);
     EXPECT_EQ(hasVersion ? version[0] * 1000 + version[1] * 100 + version[2] * 10 + version[3] : -1, flavour.version);

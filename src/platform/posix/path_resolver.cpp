@@ -172,8 +172,11 @@ struct DirCloser {
 };
 using DirPtr = std::unique_ptr<DIR, DirCloser>;
 
-bool ExistsAs(const std::string& path, bool directory) {
-  struct stat st;
+// status, when given, receives what was read (also on a mismatch; callers
+// only use it after a true answer).
+bool ExistsAs(const std::string& path, bool directory, struct stat* status = nullptr) {
+  struct stat own;
+  struct stat& st = status != nullptr ? *status : own;
   if (directory) return stat(path.empty() ? "." : path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
   return !path.empty() && lstat(path.c_str(), &st) == 0;
 }
@@ -202,10 +205,25 @@ struct PathResolver::Prefixes {
   std::vector<std::string> keys;   // keys[k]: the case-folded key; empty when not cacheable
 };
 
-std::optional<std::string> PathResolver::FindExisting(const ParsedPath& path, size_t count, bool directory) {
-  Prefixes prefixes;
+std::optional<std::string> PathResolver::FindExisting(const ParsedPath& path, size_t count, bool directory,
+                                                      struct stat* status) {
   const size_t n = std::min(count, path.components.size());
   const bool cacheable = !path.base.empty() && path.base[0] == '/';
+  if (n > 0) {
+    // The usual case (the exact spelling, or one resolved before) needs only
+    // the whole path and its key; every prefix is built only for a search.
+    std::string exact = path.base;
+    std::string key = cacheable ? path.base + '\0' : std::string();
+    for (size_t k = 0; k < n; ++k) {
+      if (!exact.empty() && exact.back() != '/') exact += '/';
+      exact += path.components[k];
+      if (!cacheable) continue;
+      if (k > 0) key += '/';
+      for (char c : path.components[k]) key += FoldAscii(c);
+    }
+    if (std::optional<std::string> known = Known(exact, cacheable ? &key : nullptr, directory, status)) return known;
+  }
+  Prefixes prefixes;
   prefixes.exact.reserve(n + 1);
   prefixes.exact.push_back(path.base);
   if (cacheable) {
@@ -221,39 +239,53 @@ std::optional<std::string> PathResolver::FindExisting(const ParsedPath& path, si
       prefixes.keys.push_back(std::move(key));
     }
   }
-  return Find(path, prefixes, n, directory);
+  if (n == 0) return Find(path, prefixes, 0, directory, status);
+  return Search(path, prefixes, n, directory, status);
+}
+
+std::optional<std::string> PathResolver::Known(const std::string& exact, const std::string* key, bool directory,
+                                               struct stat* status) {
+  if (ExistsAs(exact, directory, status)) return exact;
+  if (key != nullptr) {
+    if (std::optional<std::string> cached = CacheLookup(*key)) {
+      if (ExistsAs(*cached, directory, status)) return cached;
+      CacheErase(*key);
+    }
+  }
+  return std::nullopt;
 }
 
 std::optional<std::string> PathResolver::Find(const ParsedPath& path, const Prefixes& prefixes, size_t count,
-                                              bool directory) {
+                                              bool directory, struct stat* status) {
   if (count == 0) {
-    if (path.base.empty() || ExistsAs(path.base, true)) return path.base;
+    // An empty base is the current directory, which is not checked.
+    if (path.base.empty()) return path.base;
+    if (ExistsAs(path.base, true, status)) return path.base;
     return std::nullopt;
   }
-  const std::string& exact = prefixes.exact[count];
-  if (ExistsAs(exact, directory)) return exact;
+  const std::string* key = prefixes.keys.empty() ? nullptr : &prefixes.keys[count];
+  if (std::optional<std::string> known = Known(prefixes.exact[count], key, directory, status)) return known;
+  return Search(path, prefixes, count, directory, status);
+}
 
+// The first count components when neither their exact spelling nor a cached
+// one exists: the parent first, then the name within it.
+std::optional<std::string> PathResolver::Search(const ParsedPath& path, const Prefixes& prefixes, size_t count,
+                                                bool directory, struct stat* status) {
   const bool cacheable = !prefixes.keys.empty();
-  if (cacheable) {
-    if (std::optional<std::string> cached = CacheLookup(prefixes.keys[count])) {
-      if (ExistsAs(*cached, directory)) return cached;
-      CacheErase(prefixes.keys[count]);
-    }
-  }
-
-  std::optional<std::string> parent = Find(path, prefixes, count - 1, true);
+  std::optional<std::string> parent = Find(path, prefixes, count - 1, true, nullptr);
   if (!parent) return std::nullopt;
   const std::string& name = path.components[count - 1];
   std::optional<std::string> found;
   if (*parent != prefixes.exact[count - 1]) {
     std::string candidate = JoinNative(*parent, name);
-    if (ExistsAs(candidate, directory)) found = std::move(candidate);
+    if (ExistsAs(candidate, directory, status)) found = std::move(candidate);
   }
   if (!found) {
     std::optional<std::string> match = FindNameIgnoringCase(*parent, name);
     if (!match) return std::nullopt;
     std::string candidate = JoinNative(*parent, *match);
-    if (!ExistsAs(candidate, directory)) return std::nullopt;
+    if (!ExistsAs(candidate, directory, status)) return std::nullopt;
     found = std::move(candidate);
   }
   if (cacheable) CacheStore(prefixes.keys[count], *found);
@@ -276,10 +308,19 @@ std::optional<std::string> PathResolver::Resolve(std::string_view text) {
 }
 
 std::optional<std::string> PathResolver::ResolveExisting(std::string_view text) {
+  struct stat ignored;
+  bool checked = false;
+  return ResolveExisting(text, ignored, checked);
+}
+
+std::optional<std::string> PathResolver::ResolveExisting(std::string_view text, struct stat& status, bool& checked) {
+  checked = false;
   std::optional<ParsedPath> path = Parse(text);
   if (!path) return std::nullopt;
   if (path->components.empty()) return path->base.empty() ? std::string(".") : path->base;
-  return FindExisting(*path, path->components.size(), false);
+  std::optional<std::string> found = FindExisting(*path, path->components.size(), false, &status);
+  checked = found.has_value();
+  return found;
 }
 
 std::optional<std::string> PathResolver::ResolveDirectory(std::string_view text) {

@@ -4,6 +4,8 @@
 // directly).
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -64,6 +66,11 @@ class PathResolver {
   std::optional<std::string> Resolve(std::string_view path);
   // The native path of an existing entry; nullopt when it does not exist.
   std::optional<std::string> ResolveExisting(std::string_view path);
+  // The same, and the status the resolver read last of the entry it found
+  // (stat of a directory, lstat of anything else), so that a caller that
+  // needs the status does not ask the system once more. checked is false
+  // when the resolver read none (the path is a bare base).
+  std::optional<std::string> ResolveExisting(std::string_view path, struct stat& status, bool& checked);
   // The native path of an existing directory; nullopt when there is none.
   // An empty path names the current directory, "X:" the drive's directory.
   std::optional<std::string> ResolveDirectory(std::string_view path);
@@ -71,7 +78,9 @@ class PathResolver {
   // Splits path as Resolve does (for callers that need the pieces).
   std::optional<ParsedPath> Parse(std::string_view path) const { return ParsePath(path, environment_); }
   // The native path of the first `count` components when they exist.
-  std::optional<std::string> FindExisting(const ParsedPath& path, size_t count, bool directory);
+  // status, when given, receives what the last successful check read.
+  std::optional<std::string> FindExisting(const ParsedPath& path, size_t count, bool directory,
+                                          struct stat* status = nullptr);
 
   size_t CacheSize() const;
   void ClearCache();
@@ -81,7 +90,14 @@ class PathResolver {
 
  private:
   struct Prefixes;
-  std::optional<std::string> Find(const ParsedPath& path, const Prefixes& prefixes, size_t count, bool directory);
+  std::optional<std::string> Find(const ParsedPath& path, const Prefixes& prefixes, size_t count, bool directory,
+                                  struct stat* status);
+  // The exact spelling when it exists, else the cached spelling of key (null:
+  // not cacheable) when that still exists; a stale entry is dropped.
+  std::optional<std::string> Known(const std::string& exact, const std::string* key, bool directory,
+                                   struct stat* status);
+  std::optional<std::string> Search(const ParsedPath& path, const Prefixes& prefixes, size_t count, bool directory,
+                                    struct stat* status);
   std::optional<std::string> CacheLookup(const std::string& key) const;
   void CacheStore(const std::string& key, const std::string& real);
   void CacheErase(const std::string& key);

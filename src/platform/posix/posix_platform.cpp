@@ -176,9 +176,13 @@ class PosixPlatform final : public Platform {
   // --- files and directories ---
 
   uint32_t GetAttributes(const std::string& path) override {
-    std::optional<std::string> native = resolver_.ResolveExisting(path);
+    // Resolution already read the entry's status; only a link needs another
+    // look, since attributes describe what it points to.
     struct stat st;
-    if (!native || stat(native->c_str(), &st) != 0) return kInvalidAttributes;
+    bool checked = false;
+    std::optional<std::string> native = resolver_.ResolveExisting(path, st, checked);
+    if (!native) return kInvalidAttributes;
+    if ((!checked || S_ISLNK(st.st_mode)) && stat(native->c_str(), &st) != 0) return kInvalidAttributes;
     return AttributesOf(st);
   }
 
@@ -201,6 +205,11 @@ class PosixPlatform final : public Platform {
   bool CreateDirectory(const std::string& path) override {
     std::optional<std::string> native = resolver_.Resolve(path);
     return native && mkdir(native->c_str(), 0777) == 0;
+  }
+
+  bool CreatePrivateDirectory(const std::string& path) override {
+    std::optional<std::string> native = resolver_.Resolve(path);
+    return native && mkdir(native->c_str(), 0700) == 0;
   }
 
   bool RemoveDirectory(const std::string& path) override {

@@ -23,6 +23,41 @@ bool IsDotName(const char* name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
+// Windows refuses to overwrite or replace a read-only file; said here too,
+// because a process with root rights under Wine would otherwise succeed.
+bool IsReadOnlyFile(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+         (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+std::string FullPath(const std::string& path) {
+  const DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return path;
+  std::string full(needed, '\0');
+  const DWORD length = GetFullPathNameA(path.c_str(), needed, full.data(), nullptr);
+  full.resize(length < needed ? length : 0);
+  return full;
+}
+
+// A rename to the same name in other letters: one file, a new spelling.
+bool IsCaseOnlyRename(const std::string& from, const std::string& to) {
+  const std::string source = FullPath(from);
+  const std::string target = FullPath(to);
+  return source != target && EqualsIgnoreCase(source, target);
+}
+
+// Not every file system renames a file onto its own name in other letters,
+// so the new spelling is reached through a unique name beside it.
+bool RenameCase(const std::string& from, const std::string& to) {
+  const std::string step =
+      FullPath(to) + ".case-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetCurrentThreadId());
+  if (!MoveFileExA(from.c_str(), step.c_str(), 0)) return false;
+  if (MoveFileExA(step.c_str(), to.c_str(), 0)) return true;
+  MoveFileExA(step.c_str(), from.c_str(), 0);  // put it back
+  return false;
+}
+
 bool DirectoryExists(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.empty() ? "." : path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -88,6 +123,8 @@ bool Win32Platform::CreateDirectory(const std::string& path) {
   return CreateDirectoryA(path.c_str(), nullptr) != 0;
 }
 
+// CreatePrivateDirectory is in win32_private_dir.cpp.
+
 bool Win32Platform::RemoveDirectory(const std::string& path) {
   return RemoveDirectoryA(path.c_str()) != 0;
 }
@@ -97,8 +134,10 @@ bool Win32Platform::DeleteFile(const std::string& path) {
 }
 
 bool Win32Platform::RenameFile(const std::string& from, const std::string& to) {
-  // Replaces a target file in one step; a directory or read-only target is
-  // refused by the system itself.
+  if (IsCaseOnlyRename(from, to)) return RenameCase(from, to);
+  if (IsReadOnlyFile(to)) return false;
+  // Replaces a target file in one step; a directory target is refused by the
+  // system itself.
   return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
@@ -118,7 +157,8 @@ bool Win32Platform::ReadFile(const std::string& path, std::string& contents) {
 }
 
 bool Win32Platform::WriteFile(const std::string& path, const void* data, size_t size) {
-  // CREATE_ALWAYS truncates an existing file and refuses a read-only one.
+  if (IsReadOnlyFile(path)) return false;
+  // CREATE_ALWAYS truncates an existing file (and refuses a read-only one).
   ScopedHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) return false;

@@ -82,6 +82,10 @@ SplitPattern SplitListPattern(const std::string& pattern);
 // close to what NTFS gives), so both systems list in the same order.
 void SortEntries(std::vector<DirEntry>& entries);
 
+// The string form ("S-1-5-...") of the user the process runs as; empty when
+// the system cannot tell.
+std::string CurrentUserSid();
+
 // Days since 1899-12-30 with the time of day as the fraction.
 double DateTimeFromSystemTime(const SYSTEMTIME& time);
 
@@ -92,6 +96,7 @@ class Win32Platform final : public Platform {
   uint32_t GetAttributes(const std::string& path) override;
   bool SetAttributes(const std::string& path, uint32_t attributes) override;
   bool CreateDirectory(const std::string& path) override;
+  bool CreatePrivateDirectory(const std::string& path) override;
   bool RemoveDirectory(const std::string& path) override;
   bool DeleteFile(const std::string& path) override;
   bool RenameFile(const std::string& from, const std::string& to) override;
