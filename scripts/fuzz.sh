@@ -21,11 +21,13 @@ trap 'rm -rf "$work"' EXIT
 for name in "${targets[@]}"; do
   mkdir -p "$work/$name"
   echo "== fuzz_$name for ${seconds}s"
+  status=0
   ./build/fuzz/fuzz/fuzz_"$name" "$work/$name" "fuzz/corpus/$name" \
-    -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 2>&1 \
-    | grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|==|SUMMARY|INFO: Running with)|ERROR|Done' || true
-  if [ "${PIPESTATUS[0]}" -ne 0 ]; then
-    echo "fuzz_$name failed"
+    -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 >"$work/$name.log" 2>&1 || status=$?
+  grep -E '^stat::(number_of_executed_units|peak_rss_mb)|Done [0-9]+ runs' "$work/$name.log" || true
+  if [ "$status" -ne 0 ]; then
+    tail -n 60 "$work/$name.log"
+    echo "fuzz_$name failed (exit $status)"
     exit 1
   fi
 done

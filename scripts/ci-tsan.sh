@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# The ThreadSanitizer job: builds only the programs whose threads meet in the
+# engine's locks (ctest label "concurrency") and runs them.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake --preset tsan
+targets=(fake_modules)
+for source in tests/unit/*_test.cpp tests/host/*_test.cpp; do
+  name=$(basename "$source" .cpp)
+  kind=$(basename "$(dirname "$source")")
+  if [[ $name =~ ^(rwsyncs|cryptobj|binding_fake_v2|binding_fake_v1000|engine_concurrency_.*|stress_.*)_test$ ]]; then
+    targets+=("${kind}_${name}")
+  fi
+done
+cmake --build --preset tsan --target "${targets[@]}"
+ctest --preset tsan -L concurrency
