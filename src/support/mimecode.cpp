@@ -159,6 +159,16 @@ size_t DecodeText(const uint8_t* in, const uint8_t* end, uint8_t* out) {
   return output.Written();
 }
 
+// The decoded length of a text without skipped characters: three bytes per
+// four characters, less one per trailing "=" (at most two). No text decodes
+// to more, so a buffer of this size takes any result, and the usual text
+// needs no second buffer of the exact size.
+size_t ExpectedLength(const uint8_t* text, size_t length) {
+  size_t pads = 0;
+  while (pads < 2 && pads < length && text[length - 1 - pads] == static_cast<uint8_t>(kPad)) ++pads;
+  return length / 4 * 3 - pads;
+}
+
 }  // namespace
 
 void Base64Encode(const void* input, int32_t length, char*& output, int32_t& outputLength) {
@@ -187,17 +197,17 @@ void Base64Decode(const char* input, int32_t length, uint8_t*& output, int32_t& 
   outputLength = 0;
   // Every character counts towards the multiple of four, also those skipped.
   if (input == nullptr || length <= 0 || length % 4 != 0) return;
-  const size_t capacity = static_cast<size_t>(length) / 4 * 3;
+  const auto* text = reinterpret_cast<const uint8_t*>(input);
+  const size_t capacity = ExpectedLength(text, static_cast<size_t>(length));
   uint8_t* bytes = new (std::nothrow) uint8_t[capacity];
   if (bytes == nullptr) return;
 
-  const auto* text = reinterpret_cast<const uint8_t*>(input);
   const size_t produced = DecodeText(text, text + length, bytes);
   if (produced == 0) {
     delete[] bytes;
     return;
   }
-  // Padding or skipped characters made the result shorter than its buffer.
+  // Skipped characters or an early "=" made the result shorter than its buffer.
   if (produced < capacity) {
     uint8_t* exact = new (std::nothrow) uint8_t[produced];
     if (exact != nullptr) std::memcpy(exact, bytes, produced);

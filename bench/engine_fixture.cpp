@@ -1,0 +1,123 @@
+#include "engine_fixture.h"
+
+#include <dlfcn.h>
+
+#include <ctime>
+#include <filesystem>
+#include <stdexcept>
+
+namespace cryptlib::bench {
+namespace {
+
+Installation* instance = nullptr;
+
+}  // namespace
+
+Installation& Installation::Get() {
+  if (instance == nullptr) instance = new Installation();
+  return *instance;
+}
+
+void Installation::Shutdown() {
+  if (instance != nullptr) instance->library_.Unload();
+}
+
+Installation::Installation() {
+  // A link, not a copy: a direct dlopen of either path then reaches the same
+  // loaded instance the engine binds.
+  root_.MakeDir("EXE");
+  std::filesystem::create_symlink(std::string(CRYPTLIB_BENCH_MODULE_DIR) + "/mplug2.so", ModulePath());
+  if (!library_.Load(CRYPTLIB_LIBRARY_PATH)) throw std::runtime_error("cannot load engine: " + library_.error());
+  module_ = dlopen(ModulePath().c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (module_ == nullptr) throw std::runtime_error(std::string("cannot load module: ") + dlerror());
+#define CRYPTLIB_BENCH_BIND(number, name, mandatory, result, params) \
+  vendor_.name = reinterpret_cast<MPlug_##name##_Fn>(dlsym(module_, #name));
+  MPLUG_FUNCTION_LIST(CRYPTLIB_BENCH_BIND)
+#undef CRYPTLIB_BENCH_BIND
+  scenario_ = MakeScenario(root_);
+}
+
+Installation::~Installation() {
+  library_.Unload();
+  if (module_ != nullptr) dlclose(module_);
+}
+
+void* Installation::Hook(const char* name) const {
+  return dlsym(module_, name);
+}
+
+Engine::Engine(const std::string& lifetime) : handle_(Installation::Get().api().GetCryptObj()) {
+  const Installation& installation = Installation::Get();
+  const host::Exports& api = installation.api();
+  if (handle_ == nullptr) throw std::runtime_error("GetCryptObj answered no engine");
+  api.SetRootPath(handle_, installation.root().path().c_str());
+  for (const auto& [number, value] : installation.scenario().params)
+    if (api.SetCryptoParamValue(handle_, number, value.c_str()) != 0)
+      throw std::runtime_error("parameter " + std::to_string(number) + " refused");
+  api.SetCryptoParamValue(handle_, 22, lifetime.c_str());
+}
+
+Engine::~Engine() {
+  Installation::Get().api().DoneEngine(handle_);
+}
+
+std::vector<std::string> Engine::Snapshot() const {
+  const host::Exports& api = Installation::Get().api();
+  const int32_t count = api.GetCryptoParamNumber(handle_);
+  std::vector<char> value(static_cast<size_t>(api.GetMaxCryptoParamValueLength(handle_)) + 1, '\0');
+  std::vector<std::string> snapshot;
+  for (int32_t number = 1; number <= count; ++number) {
+    std::fill(value.begin(), value.end(), '\0');
+    api.GetCryptoParamValue(handle_, number, value.data());
+    snapshot.emplace_back(value.data());
+  }
+  return snapshot;
+}
+
+std::string Engine::LastError() const {
+  const host::Exports& api = Installation::Get().api();
+  std::vector<char> text(static_cast<size_t>(api.GetMaxErrorStringLength(handle_)) + 1, '\0');
+  api.GetLastErrorMessage(handle_, text.data());
+  return text.data();
+}
+
+DirectContext::DirectContext(const VendorTable& vendor, std::vector<std::string> snapshot, bool fresh)
+    : vendor_(vendor), snapshot_(std::move(snapshot)), fresh_(fresh) {
+  Open();
+}
+
+DirectContext::~DirectContext() {
+  if (context_ != 0) vendor_.DoneCrypto(context_);
+}
+
+MPlugContext DirectContext::Get() {
+  if (fresh_ && WallMillisecond() != openedMillisecond_) Open();
+  return context_;
+}
+
+void DirectContext::Open() {
+  // The cache closes the expired context before it opens the new one.
+  if (context_ != 0) vendor_.DoneCrypto(context_);
+  context_ = vendor_.InitCrypto();
+  const int32_t count = vendor_.GetCryptoParamNumber();
+  for (int32_t i = 0; i < count; ++i) {
+    const size_t position = static_cast<size_t>(i);
+    vendor_.SetCryptoParamValue(context_, i, position < snapshot_.size() ? snapshot_[position].c_str() : "");
+  }
+  vendor_.KeysRenewal(context_);
+  openedMillisecond_ = WallMillisecond();
+}
+
+int64_t WallMillisecond() {
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+std::vector<char> Payload(size_t size) {
+  std::vector<char> data(size);
+  for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>('A' + (i * 7) % 26);
+  return data;
+}
+
+}  // namespace cryptlib::bench
