@@ -131,9 +131,12 @@ int32_t TMPro1CryptoEngine::ReadSubjectFromCert(const std::string& uid, std::str
     // certificate directory is refused before any file is read.
     if (!IsSafeUidFileName(uid)) return CE_BAD_UID;
     const std::string directory = IncludeBackslash(TrimmedParam(kParamCertificateDir));
+    // ".pem" first; ".cer" is looked at only when there is no ".pem".
     std::string certificate = directory + uid + ".pem";
-    if (!FileExists(certificate)) certificate = directory + uid + ".cer";
-    if (!FileExists(certificate)) return CE_CERT_NOT_FOUND;
+    if (!FileExists(certificate)) {
+      certificate = directory + uid + ".cer";
+      if (!FileExists(certificate)) return CE_CERT_NOT_FOUND;
+    }
 
     // The certificate's subject as the module reads it, on a binding of its
     // own whose snapshot names only the file and the UID field.
