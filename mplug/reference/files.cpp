@@ -1,5 +1,7 @@
 #include "files.h"
 
+#include "common/windows_path.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,68 +22,9 @@
 namespace fs = std::filesystem;
 
 namespace ref {
-namespace {
-
-bool IsSeparator(char c) {
-  return c == '/' || c == '\\';
-}
-
-bool SameIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-std::optional<std::string> FindEntry(const fs::path& directory, const std::string& component) {
-  std::error_code error;
-  if (fs::exists(directory / component, error)) return component;
-  std::optional<std::string> best;
-  for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
-    std::string name = it->path().filename().string();
-    if (SameIgnoringCase(name, component) && (!best || name < *best)) best = name;
-  }
-  return best;
-}
-
-// The directory a path starts from; consumes a drive prefix.
-std::optional<fs::path> StartOf(std::string_view& path) {
-  bool drive = path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]));
-  if (drive) {
-    std::string variable = "CRYPTLIB_DRIVE_";
-    variable += static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
-    const char* value = std::getenv(variable.c_str());
-    if (value == nullptr || *value == '\0') return std::nullopt;
-    path.remove_prefix(2);
-    return fs::path(value);
-  }
-  if (!path.empty() && IsSeparator(path[0])) return fs::path("/");
-  return fs::path();
-}
-
-}  // namespace
 
 std::optional<std::string> NativePath(const std::string& path) {
-  std::string_view rest = path;
-  if (rest.empty()) return std::nullopt;
-  std::optional<fs::path> start = StartOf(rest);
-  if (!start) return std::nullopt;
-  fs::path resolved = *start;
-  bool matching = true;  // after the first missing component the rest is taken as given
-  std::string component;
-  for (size_t pos = 0; pos <= rest.size(); ++pos) {
-    if (pos < rest.size() && !IsSeparator(rest[pos])) {
-      component += rest[pos];
-      continue;
-    }
-    if (component.empty()) continue;
-    std::optional<std::string> found =
-        matching ? FindEntry(resolved.empty() ? fs::path(".") : resolved, component) : std::nullopt;
-    matching = found.has_value();
-    resolved /= found.value_or(component);
-    component.clear();
-  }
-  if (resolved.empty()) return std::nullopt;
-  return resolved.string();
+  return mplug_common::ResolveWindowsPath(path);
 }
 
 std::string RequirePath(const std::string& path, int code) {
