@@ -13,6 +13,7 @@
 //                       CA certificates, revocation lists, context refresh
 //   ce_mpro_reports.cpp certificate and request reports
 //   ce_mpro_transfers.cpp public key transfers
+//   ce_mpro_keygen.cpp  local key generation
 #pragma once
 
 #include <cstdint>
@@ -63,6 +64,10 @@ class TMPro1CryptoEngine : public TCryptoEngine {
   /* 34 */ int32_t RemoveCertificate(const char* uid) override;
   /* 35 */ int32_t IncludeCRL(const char* path) override;
   /* 36 */ void GetLastErrorMessage(char* buffer) override;
+  // 37, 38: the module's generation on the engine's own binding with the
+  // current parameters; a module answer of 0 reaches the host as -100.
+  /* 37 */ int32_t GenerateNewSSK() override;
+  /* 38 */ int32_t GenerateNewSEK() override;
   /* 40 */ int32_t IncludePublicEncodeKey(const char* path) override;
   /* 44 */ int32_t TransPrivateKeyFromFileToTM() override;
   /* 45 */ int32_t TransSignatureFromFileToTM() override;
@@ -160,6 +165,10 @@ class TMPro1CryptoEngine : public TCryptoEngine {
   int32_t ReadCertFileField(const std::string& file, const std::string& field, std::string& uid);
   // Writes the carried file of a transfer to directory + fileName.
   int32_t SaveTransferToFile(const std::string& directory, const char* transfer, const std::string& fileName);
+
+  // --- local key generation (ce_mpro_keygen.cpp) ---
+  using KeyGenerator = int32_t (TMProDLL::*)(const ParamSnapshot&);
+  int32_t GenerateOnOwnBinding(const char* prefix, KeyGenerator generate);
 
   int32_t LibVariant() const { return libVariant_; }
   void SetLibVariant(int32_t variant) { libVariant_ = variant; }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "engine/ce_mpro.h"
 #include "support/rwsyncs.h"
@@ -40,6 +41,11 @@ class TMProWinCryptoEngine : public TMPro1CryptoEngine {
   /* 32 */ void ClearCash() override;
   /* 34 */ int32_t RemoveCertificate(const char* uid) override;
   /* 35 */ int32_t IncludeCRL(const char* path) override;
+  // 37: the same generation as slot 38, through the most derived engine.
+  /* 37 */ int32_t GenerateNewSSK() override;
+  // 38: the key set and a certificate request made by the module's PSE
+  // request (mpro_win_keygen.cpp); the module's result unchanged.
+  /* 38 */ int32_t GenerateNewSEK() override;
   /* 56 */ int32_t IncludeCACertificateFromTransfer(const char* transfer) override;
   /* 64 */ int32_t GetReport(const char* uid, char* report) override;
   /* 67 */ int32_t GetReportByTransfer(const char* transfer, char* report) override;
@@ -54,6 +60,11 @@ class TMProWinCryptoEngine : public TMPro1CryptoEngine {
 
  protected:
   void SetKeyStoreLocked(bool locked) { keyStoreLocked_ = locked; }
+  // The PSE request of slot 38: key directory (parameter 3), subject
+  // (parameters 11 to 17 and 24) and request file (parameter 9).
+  int32_t RequestPSEKeys(TMProDLL& binding);
+  // Parameter number as the host reads it into a buffer of capacity bytes.
+  std::string ParamAsHostReads(int32_t number, int32_t capacity);
   // Runs body under a read hold of the key store, released on every path.
   template <class Body>
   static int32_t WithKeyStoreRead(Body&& body) {
