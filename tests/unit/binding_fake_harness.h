@@ -16,6 +16,7 @@
 #include "binding/binding_state.h"
 #include "binding/context_cache.h"
 #include "binding/mprodll.h"
+#include "common/fake_hook_client.h"
 #include "fake/fake_hooks.h"
 #include "platform/platform.h"
 
@@ -82,64 +83,15 @@ inline const ::testing::Environment* const kFakeHostEnvironment =
 
 // The test hooks of one of the three module files (each is its own library
 // with its own log).
-class FakeHooks {
+class FakeHooks : public FakeHookClient {
  public:
   // fileName is the engine's name for the module ("mplug.dll").
-  explicit FakeHooks(const char* fileName = "mplug2.dll") {
-    module_ =
-        platform::SystemPlatform().LoadModule(FakeModuleDir() + "/" + platform::ModuleFileNameFor(fileName), nullptr);
-  }
+  explicit FakeHooks(const char* fileName = "mplug2.dll")
+      : FakeHookClient(platform::SystemPlatform().LoadModule(
+            FakeModuleDir() + "/" + platform::ModuleFileNameFor(fileName), nullptr)) {}
   ~FakeHooks() { platform::SystemPlatform().FreeModule(module_); }
   FakeHooks(const FakeHooks&) = delete;
   FakeHooks& operator=(const FakeHooks&) = delete;
-
-  bool Available() const { return module_ != nullptr; }
-  std::string Log() const {
-    auto read = Hook<FakeLogRead_Fn>("FakeLogRead");
-    std::string log(static_cast<size_t>(read(nullptr, 0)), '\0');
-    read(log.data(), static_cast<int32_t>(log.size()));
-    log.resize(log.size() - 1);
-    return log;
-  }
-  void Reset() const { Hook<FakeReset_Fn>("FakeReset")(); }
-  void Script(const char* function, int32_t result, int32_t times) const {
-    Hook<FakeScriptResult_Fn>("FakeScriptResult")(function, result, times);
-  }
-  void ClearScripts() const { Hook<FakeScriptClear_Fn>("FakeScriptClear")(); }
-  int32_t OpenContexts() const { return Hook<FakeOpenContextCount_Fn>("FakeOpenContextCount")(); }
-  int32_t Overlaps() const { return Hook<FakeOverlapCount_Fn>("FakeOverlapCount")(); }
-  void SetCallDelay(int32_t micros) const { Hook<FakeSetCallDelayMicros_Fn>("FakeSetCallDelayMicros")(micros); }
-
-  // The log lines of one function, e.g. "DoneCrypto(3) = 0".
-  std::vector<std::string> Calls(const std::string& function) const {
-    std::vector<std::string> lines;
-    std::istringstream log(Log());
-    for (std::string line; std::getline(log, line);)
-      if (line.rfind(function + "(", 0) == 0) lines.push_back(line);
-    return lines;
-  }
-  // The first argument of each call of function (the context of most).
-  std::vector<int32_t> FirstArguments(const std::string& function) const {
-    std::vector<int32_t> values;
-    for (const std::string& line : Calls(function)) values.push_back(std::stoi(line.substr(function.size() + 1)));
-    return values;
-  }
-  // The contexts InitCrypto answered.
-  std::vector<int32_t> Opened() const {
-    std::vector<int32_t> values;
-    for (const std::string& line : Calls("InitCrypto")) values.push_back(std::stoi(line.substr(line.find("= ") + 2)));
-    return values;
-  }
-
- private:
-  template <class Fn>
-  Fn Hook(const char* name) const {
-    void* symbol = platform::SystemPlatform().FindSymbol(module_, name);
-    if (symbol == nullptr) throw std::runtime_error(std::string("fake hook missing: ") + name);
-    return reinterpret_cast<Fn>(symbol);
-  }
-
-  platform::ModuleHandle module_;
 };
 
 // A snapshot of count values with value 22 (the context lifetime) and the

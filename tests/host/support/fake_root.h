@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "common/fake_hook_client.h"
 #include "common/test_dir.h"
 #include "common/test_os.h"
 #include "fake/fake_hooks.h"
@@ -67,49 +68,14 @@ inline const ::testing::Environment* const kFakeRootEnvironment =
     ::testing::AddGlobalTestEnvironment(new FakeRootEnvironment);
 
 // The hook exports of the installed mplug2 (the file the engine binds).
-class FakeHooks {
+class FakeHooks : public FakeHookClient {
  public:
-  FakeHooks() {
-    module_ = OpenModule(InstalledModulePath());
+  FakeHooks() : FakeHookClient(OpenModule(InstalledModulePath())) {
     if (module_ == nullptr) throw std::runtime_error("cannot open the installed fake module");
   }
   ~FakeHooks() { CloseModule(module_); }
   FakeHooks(const FakeHooks&) = delete;
   FakeHooks& operator=(const FakeHooks&) = delete;
-
-  std::string Log() const {
-    auto read = Hook<FakeLogRead_Fn>("FakeLogRead");
-    std::string log(static_cast<size_t>(read(nullptr, 0)), '\0');
-    read(log.data(), static_cast<int32_t>(log.size()));
-    log.resize(log.size() - 1);
-    return log;
-  }
-  void Reset() const { Hook<FakeReset_Fn>("FakeReset")(); }
-  void Script(const char* function, int32_t result, int32_t times) const {
-    Hook<FakeScriptResult_Fn>("FakeScriptResult")(function, result, times);
-  }
-  int32_t Overlaps() const { return Hook<FakeOverlapCount_Fn>("FakeOverlapCount")(); }
-  int32_t MaxConcurrentCalls() const { return Hook<FakeMaxConcurrentCalls_Fn>("FakeMaxConcurrentCalls")(); }
-  void SetCallDelay(int32_t micros) const { Hook<FakeSetCallDelayMicros_Fn>("FakeSetCallDelayMicros")(micros); }
-
-  // The log lines of one function, e.g. "EncodeData(3, buf, &4, \"\") = 0".
-  std::vector<std::string> Calls(const std::string& function) const {
-    std::vector<std::string> lines;
-    std::istringstream log(Log());
-    for (std::string line; std::getline(log, line);)
-      if (line.rfind(function + "(", 0) == 0) lines.push_back(line);
-    return lines;
-  }
-
- private:
-  template <class Fn>
-  Fn Hook(const char* name) const {
-    void* symbol = ModuleSymbol(module_, name);
-    if (symbol == nullptr) throw std::runtime_error(std::string("fake hook missing: ") + name);
-    return reinterpret_cast<Fn>(symbol);
-  }
-
-  void* module_;
 };
 
 inline FakeHooks& Hooks() {
