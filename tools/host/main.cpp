@@ -1,10 +1,11 @@
 // cryptlib-host: loads the engine library by name, as a banking client does,
 // and drives it through its exports.
 //
-//   cryptlib-host selfcheck [--library NAME_OR_PATH]
-//       binds every export, creates an engine, prints its answers and
-//       releases it; exits non-zero when an export is missing or the engine
-//       cannot be created.
+//   cryptlib-host selfcheck [--library NAME_OR_PATH] [--root DIR]
+//       binds every export, creates an engine (with DIR as its installation
+//       root, where the engine looks for its vendor module in DIR/EXE),
+//       prints its answers and releases it; exits non-zero when an export is
+//       missing or the engine cannot be created.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -43,14 +44,14 @@ void PrintErrorTexts(const EngineLibrary& lib, CRYPT_HANDLE engine) {
   int32_t max = lib->GetMaxErrorStringLength(engine);
   std::string text(static_cast<size_t>(max > 0 ? max : 255) + 1, '\0');
   std::printf("error texts (GetCryptoErrorString):\n");
-  for (int32_t code : {-101, -107, -126}) {
+  for (int32_t code : {-101, -107, -126, -127}) {
     std::memset(text.data(), 0, text.size());
     lib->GetCryptoErrorString(engine, code, text.data());
     std::printf("  %d  %s\n", code, text.c_str());
   }
 }
 
-int SelfCheck(const std::string& libraryName) {
+int SelfCheck(const std::string& libraryName, const std::string& root) {
   EngineLibrary library;
   if (!library.Load(libraryName)) {
     std::fprintf(stderr, "cannot load %s: %s\n", libraryName.c_str(), library.error().c_str());
@@ -64,6 +65,10 @@ int SelfCheck(const std::string& libraryName) {
     std::fprintf(stderr, "GetCryptObj returned nil\n");
     return 4;
   }
+  if (!root.empty()) {
+    library->SetRootPath(engine, root.c_str());
+    std::printf("installation root %s\n", root.c_str());
+  }
   PrintSizes(library, engine);
   PrintErrorTexts(library, engine);
   library->DoneEngine(engine);
@@ -72,7 +77,7 @@ int SelfCheck(const std::string& libraryName) {
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: cryptlib-host selfcheck [--library NAME_OR_PATH]\n");
+  std::fprintf(stderr, "usage: cryptlib-host selfcheck [--library NAME_OR_PATH] [--root DIR]\n");
   return 64;
 }
 
@@ -82,10 +87,16 @@ int main(int argc, char** argv) {
   if (argc < 2) return Usage();
   std::string command = argv[1];
   std::string libraryName = EngineLibrary::DefaultFileName();
+  std::string root;
   for (int i = 2; i + 1 < argc; i += 2) {
-    if (std::strcmp(argv[i], "--library") == 0) libraryName = argv[i + 1];
-    else return Usage();
+    if (std::strcmp(argv[i], "--library") == 0) {
+      libraryName = argv[i + 1];
+    } else if (std::strcmp(argv[i], "--root") == 0) {
+      root = argv[i + 1];
+    } else {
+      return Usage();
+    }
   }
-  if (command == "selfcheck") return SelfCheck(libraryName);
+  if (command == "selfcheck") return SelfCheck(libraryName, root);
   return Usage();
 }
