@@ -1,5 +1,7 @@
 #include "engine_fixture.h"
 
+#include <cstring>
+
 #include <dlfcn.h>
 
 #include <ctime>
@@ -118,6 +120,21 @@ std::vector<char> Payload(size_t size) {
   std::vector<char> data(size);
   for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>('A' + (i * 7) % 26);
   return data;
+}
+
+void EncryptThroughEngine(benchmark::State& state, const Engine& engine, size_t size, const char* recipients) {
+  const host::Exports& api = Installation::Get().api();
+  const std::vector<char> plain = Payload(size);
+  std::vector<char> work(size + static_cast<size_t>(api.GetMaxEncodeAddition(engine.handle())));
+  for (auto _ : state) {
+    std::memcpy(work.data(), plain.data(), plain.size());
+    int32_t length = static_cast<int32_t>(plain.size());
+    const int32_t result = api.EncodeData(engine.handle(), work.data(), &length, recipients);
+    if (result != 0) {
+      state.SkipWithError(("EncodeData answered " + std::to_string(result) + ": " + engine.LastError()).c_str());
+      break;
+    }
+  }
 }
 
 }  // namespace cryptlib::bench

@@ -4,6 +4,8 @@
 // same path so that direct calls reach the very instance the engine bound.
 #pragma once
 
+#include <benchmark/benchmark.h>
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -111,5 +113,10 @@ int64_t WallMillisecond();
 
 // Deterministic payload of size bytes.
 std::vector<char> Payload(size_t size);
+
+// The benchmark loop of an engine encryption: each iteration encrypts a
+// payload of size bytes in place for recipients through the exports. A
+// failure ends the run with the code and the engine's last error.
+void EncryptThroughEngine(benchmark::State& state, const Engine& engine, size_t size, const char* recipients);
 
 }  // namespace cryptlib::bench

@@ -21,18 +21,7 @@ constexpr size_t kScalingSize = 64 * 1024;
 
 void ScalingEncode(benchmark::State& state) {
   Engine engine("3600");
-  const host::Exports& api = Installation::Get().api();
-  const std::vector<char> plain = Payload(kScalingSize);
-  std::vector<char> work(kScalingSize + static_cast<size_t>(api.GetMaxEncodeAddition(engine.handle())));
-  for (auto _ : state) {
-    std::memcpy(work.data(), plain.data(), plain.size());
-    int32_t length = static_cast<int32_t>(plain.size());
-    const int32_t result = api.EncodeData(engine.handle(), work.data(), &length, "");
-    if (result != 0) {
-      state.SkipWithError(("EncodeData answered " + std::to_string(result)).c_str());
-      break;
-    }
-  }
+  EncryptThroughEngine(state, engine, kScalingSize, "");
   state.SetItemsProcessed(state.iterations());
 }
 

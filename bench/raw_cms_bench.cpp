@@ -83,18 +83,7 @@ void OpenSslSign(benchmark::State& state) {
 
 void EngineEncrypt(benchmark::State& state) {
   Engine engine("");
-  const host::Exports& api = Installation::Get().api();
-  const std::vector<char> plain = Payload(kDefaultSize);
-  std::vector<char> work(kDefaultSize + static_cast<size_t>(api.GetMaxEncodeAddition(engine.handle())));
-  for (auto _ : state) {
-    std::copy(plain.begin(), plain.end(), work.begin());
-    int32_t length = static_cast<int32_t>(plain.size());
-    const int32_t result = api.EncodeData(engine.handle(), work.data(), &length, "Alice");
-    if (result != 0) {
-      state.SkipWithError(("EncodeData answered " + std::to_string(result) + ": " + engine.LastError()).c_str());
-      break;
-    }
-  }
+  EncryptThroughEngine(state, engine, kDefaultSize, "Alice");
 }
 
 void EngineSign(benchmark::State& state) {
