@@ -14,6 +14,7 @@
 //   ce_mpro_reports.cpp certificate and request reports
 //   ce_mpro_transfers.cpp public key transfers
 //   ce_mpro_keygen.cpp  local key generation
+//   ce_mpro_remote.cpp  the one-call start of remote key generation
 #pragma once
 
 #include <cstdint>
@@ -91,6 +92,17 @@ class TMPro1CryptoEngine : public TCryptoEngine {
                                                int32_t* match) override;
   /* 79 */ int32_t GetParamInfo(int32_t index, int32_t* kind, char* buffer, int32_t* size) override;
 
+  // --- remote key generation (ce_mpro_remote.cpp) ---
+  // 82: makes the new key set and its request in the remote generation
+  // directory and leaves the request transfer in exchange; with
+  // subjectFromParams the subject comes from the parameters, else from the
+  // own certificate. This engine has no generation of its own: -1.
+  /* 82 */ virtual int32_t InternalRemoteGenerateStart(char* exchange, const std::string& keyName,
+                                                       bool subjectFromParams);
+  // 83: the one-call start: the key name from the host or the current UID,
+  // then slot 82; the step cell becomes 1 on success.
+  /* 83 */ virtual int32_t InternalRemoteGenerateStartEx(const char* keyName, char* exchange, uint32_t* step);
+
   // --- routines the operations share ---
   // The value of tag (e.g. "/CN=") in a subject line: the text after its
   // first occurrence up to the next "/" or the end; empty when absent.
@@ -163,6 +175,9 @@ class TMPro1CryptoEngine : public TCryptoEngine {
   // The UID a certificate file stands for under field ("CN" when empty), as
   // the module reads the file on a binding of its own.
   int32_t ReadCertFileField(const std::string& file, const std::string& field, std::string& uid);
+  // The subject line of a certificate file as the module reads it on a
+  // binding of its own, holders named by field.
+  int32_t ReadCertSubjectLine(const std::string& file, const std::string& field, std::string& line);
   // Writes the carried file of a transfer to directory + fileName.
   int32_t SaveTransferToFile(const std::string& directory, const char* transfer, const std::string& fileName);
 

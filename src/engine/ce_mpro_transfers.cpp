@@ -87,19 +87,27 @@ int32_t TMPro1CryptoEngine::GetPublicKeyBlockByTransfer(const char* transfer, Tr
   });
 }
 
-int32_t TMPro1CryptoEngine::ReadCertFileField(const std::string& file, const std::string& field, std::string& uid) {
-  uid.clear();
-  const std::string name = field.empty() ? std::string("CN") : field;
+int32_t TMPro1CryptoEngine::ReadCertSubjectLine(const std::string& file, const std::string& field, std::string& line) {
+  line.clear();
   // A binding of its own whose parameters name only the file and the field:
   // the module answers for that certificate as if it were the user's.
   TMProDLL reader(libVariant_);
   if (!reader.Bound()) return reader.Loaded() ? CE_BIND_FAILED : CE_LOAD_FAILED;
   ParamSnapshot params(static_cast<size_t>(std::max(reader.Functions().GetCryptoParamNumber(), 0)));
   if (!params.empty()) params[0] = file;
-  if (params.size() >= kParamUIDField) params[kParamUIDField - 1] = name;
-  std::vector<char> line = VendorUIDBuffer(reader);
-  if (const int32_t result = reader.GetCurrentUID(params, line.data())) return result;
-  uid = name == "SN" ? std::string(line.data()) : ExtractDNField(line.data(), "/" + name + "=");
+  if (params.size() >= kParamUIDField) params[kParamUIDField - 1] = field;
+  std::vector<char> text = VendorUIDBuffer(reader);
+  if (const int32_t result = reader.GetCurrentUID(params, text.data())) return result;
+  line = text.data();
+  return CE_OK;
+}
+
+int32_t TMPro1CryptoEngine::ReadCertFileField(const std::string& file, const std::string& field, std::string& uid) {
+  uid.clear();
+  const std::string name = field.empty() ? std::string("CN") : field;
+  std::string line;
+  if (const int32_t result = ReadCertSubjectLine(file, name, line)) return result;
+  uid = name == "SN" ? line : ExtractDNField(line, "/" + name + "=");
   return CE_OK;
 }
 

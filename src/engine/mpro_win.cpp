@@ -26,9 +26,12 @@ TMProWinCryptoEngine::TMProWinCryptoEngine() {
 TMProWinCryptoEngine::~TMProWinCryptoEngine() {
   // An engine released in the middle of a stepwise key generation must not
   // keep the key store closed for every other engine.
-  if (keyStoreLocked_) {
-    keyStoreLocked_ = false;
-    KeyStoreLock().EndWrite();
+  try {
+    ReleaseKeyStoreHold();
+  } catch (...) {
+    // Released on a thread that does not hold the key store: the hold
+    // cannot be given back from here (a stepwise generation runs on one
+    // thread), and a destructor must not raise.
   }
 }
 

@@ -46,6 +46,12 @@ class TMProWinCryptoEngine : public TMPro1CryptoEngine {
   // 38: the key set and a certificate request made by the module's PSE
   // request (mpro_win_keygen.cpp); the module's result unchanged.
   /* 38 */ int32_t GenerateNewSEK() override;
+  // 53: the stepwise start of remote key generation, one step per host call
+  // (mpro_win_remote.cpp).
+  /* 53 */ int32_t RemoteGenerateStartEx(const char* keyName, char* exchange, uint32_t* step) override;
+  // 54: the finish that checks the new keys against the bank's certificate
+  // and exchanges them for the active ones (mpro_win_finish.cpp).
+  /* 54 */ int32_t RemoteGenerateFinishEx(const char* certTransfer, uint32_t* step) override;
   /* 56 */ int32_t IncludeCACertificateFromTransfer(const char* transfer) override;
   /* 64 */ int32_t GetReport(const char* uid, char* report) override;
   /* 67 */ int32_t GetReportByTransfer(const char* transfer, char* report) override;
@@ -54,12 +60,98 @@ class TMProWinCryptoEngine : public TMPro1CryptoEngine {
   // read hold of the key store; -1 when the module lacks the function.
   /* 70 */ int32_t VerifySignWOCheckValidity(const void* data, int32_t length, const void* signature,
                                              int32_t signatureLength, char* signerUid) override;
+  // 62: the stepwise procedure (3).
+  /* 62 */ int32_t GetRemoteGenType() override;
+
+  // --- key-file hooks of remote generation over the remote generation
+  // directory R (mpro_win_keyfiles.cpp: the PSE key-file set) ---
+  // 84: protects the new key files of R for uid into ".dat" twins and
+  // deletes the plain files; 0 or the failure, R unchanged on a failure.
+  /* 84 */ virtual int32_t RG_BackupKeyFiles(const std::string& uid);
+  // 85: copies the key file set of source into R.
+  /* 85 */ virtual bool RG_CopyKeyFiles(const std::string& source);
+  // 86: deletes the plain key files of R.
+  /* 86 */ virtual void RG_DeleteKeyFiles();
+  // 87: decrypts the ".dat" twins of R back into key files.
+  /* 87 */ virtual int32_t RG_RestoreKeyFiles();
+  // 88: the name the current secret signing key of directory is kept under
+  // when the keys are exchanged; empty when none is kept.
+  /* 88 */ virtual std::string RG_GetSignKeyBackupName(const std::string& directory);
+  // 89: replaces the active key set and certificate by those of R.
+  /* 89 */ virtual bool RG_ExchangeKeys(const std::string& keyDirectory, const std::string& remoteDirectory,
+                                        const std::string& ownCertificate, const std::string& newCertificate);
+  // 90: with a buffer, the fingerprint of the key container on the media
+  // (empty when none); without, the backup the module makes.
+  /* 90 */ virtual int32_t RG_PSEPrivateKeyBackup(const std::string& mediaDirectory, char* buffer);
+
+  // The subject of a request: the values a certificate request is made of.
+  struct SubjectFields {
+    std::string cn, c, s, l, o, ou, e, t;
+    // The field the UID field names ("CN" or empty, "C", "S", "L", "O",
+    // "OU", "E", "T"; letter case ignored); nullptr for any other.
+    std::string* Named(const std::string& uidField);
+  };
 
   // This engine holds the key store for writing across host calls.
   bool KeyStoreLocked() const { return keyStoreLocked_; }
 
  protected:
   void SetKeyStoreLocked(bool locked) { keyStoreLocked_ = locked; }
+
+  // --- remote generation steps (mpro_win_remote.cpp) ---
+  // Prepares R: emptied, a copy of the own certificate as "self.pem", and
+  // a test signature with the current key.
+  int32_t RemoteGenerateEXStep_1();
+  // Records the fingerprint of the key container on the media in
+  // "backup.key".
+  int32_t RemoteGenerateEXStep_2();
+  // After the outside generation: checks the fingerprint changed, makes the
+  // request for the new key and copies the new key files into R; "LAST STEP"
+  // in buffer.
+  int32_t RemoteGenerateEXStep_3(char* buffer, const std::string& keyName, bool subjectFromParams);
+  // Protects the new key files for the current user and leaves the request
+  // transfer in buffer.
+  int32_t RemoteGenerateEXStep_4(char* buffer);
+  // One step of the stepwise start by the step cell's value on entry.
+  int32_t RunStartStep(const char* keyName, char* exchange, uint32_t& step);
+  // The fingerprint recorded at step 3 (empty when none was); -115 when it
+  // cannot be read or is too long.
+  int32_t ReadFingerprintFile(const std::string& file, std::string& text);
+  // Step 3 with the key name worked out from "self.pem" of R.
+  int32_t InternalRemoteGenerateStart_WithUtility(char* buffer, const char* keyName, bool subjectFromParams);
+  // The finish: the bank's certificate checked against the new keys, filed,
+  // and the keys exchanged (mpro_win_finish.cpp).
+  int32_t InternalRemoteGenerateFinish(const char* transfer);
+  // The directories and files the finish works on, read once.
+  struct FinishPaths {
+    std::string remote, certificates, keys, ownCertificate, signKeyBackup;
+  };
+  // The part of the finish under the key-store write hold: match, file the
+  // certificate, exchange; everything moved is put back on a failure.
+  int32_t ExchangeForNewKeys(const FinishPaths& paths);
+  // R with a trailing backslash, or -109 when it is unset or missing.
+  int32_t RemoteDirectory(std::string& directory);
+  // The key media directory: parameter 23 (when the module has it), root
+  // expanded, with a backslash; "A:\" when that is empty.
+  std::string GetKeyMediaPath();
+  // The subject parameters 11 to 17 and 24 (when the module has it).
+  SubjectFields GetSubjectParams();
+  // The fields of a subject line ("/C=RU/O=Bank/CN=Alice").
+  static SubjectFields SubjectFromLine(const std::string& line);
+  // The subject fields of a certificate file's subject line.
+  int32_t GetCertParameters(const std::string& file, SubjectFields& fields);
+
+  // --- ".dat" twins (mpro_win_keyfiles.cpp) ---
+  // The file's path, a zero byte and its content encrypted for uid, written
+  // as the file's ".dat" twin.
+  int32_t EncryptFileToDat(const std::string& plainFile, const std::string& uid);
+  // The plain content of a ".dat" twin written to plainFile.
+  int32_t DecryptDatToFile(const std::string& datFile, const std::string& plainFile);
+
+  // Takes (once) and gives back the key-store write hold this engine keeps
+  // across host calls.
+  void HoldKeyStoreForWriting();
+  void ReleaseKeyStoreHold();
   // The PSE request of slot 38: key directory (parameter 3), subject
   // (parameters 11 to 17 and 24) and request file (parameter 9).
   int32_t RequestPSEKeys(TMProDLL& binding);

@@ -99,6 +99,14 @@ std::string ConvertCertDate(const std::string& text) {
   return day + "-" + month + "-" + year + " " + time;
 }
 
+std::string Trim(const std::string& text) {
+  size_t first = 0;
+  size_t last = text.size();
+  while (first < last && static_cast<unsigned char>(text[first]) <= ' ') ++first;
+  while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') --last;
+  return text.substr(first, last - first);
+}
+
 std::string UpperAscii(const std::string& text) {
   std::string upper(text);
   for (char& c : upper) c = UpperAsciiChar(c);

@@ -20,6 +20,8 @@ bool ExtractBetween(const std::string& text, const std::string& startTag, const 
 std::string StripParenthesizedSuffix(const std::string& text);
 // "Mar  5 12:34:56 2004" -> "05-03-04 12:34:56".
 std::string ConvertCertDate(const std::string& text);
+// Characters 0 to 32 removed from both ends.
+std::string Trim(const std::string& text);
 // ASCII a-z upper-cased; other bytes unchanged.
 std::string UpperAscii(const std::string& text);
 // Case-insensitive (ASCII) comparison.

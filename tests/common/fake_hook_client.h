@@ -35,6 +35,15 @@ class FakeHookClient {
   int32_t OpenContexts() const { return Hook<FakeOpenContextCount_Fn>("FakeOpenContextCount")(); }
   int32_t Overlaps() const { return Hook<FakeOverlapCount_Fn>("FakeOverlapCount")(); }
   int32_t MaxConcurrentCalls() const { return Hook<FakeMaxConcurrentCalls_Fn>("FakeMaxConcurrentCalls")(); }
+  // The bank's side: a certificate for a request, issued by issuer.
+  int32_t IssueCertificate(const std::string& request, const std::string& issuer,
+                           const std::string& certificate) const {
+    return Hook<FakeIssueCertificate_Fn>("FakeIssueCertificate")(request.c_str(), issuer.c_str(), certificate.c_str());
+  }
+  // An outside generation utility: a fresh key container in directory.
+  int32_t WriteKeyContainer(const std::string& directory, const std::string& subject) const {
+    return Hook<FakeWriteKeyContainer_Fn>("FakeWriteKeyContainer")(directory.c_str(), subject.c_str());
+  }
   void SetCallDelay(int32_t micros) const { Hook<FakeSetCallDelayMicros_Fn>("FakeSetCallDelayMicros")(micros); }
 
   // The log lines of one function, e.g. "EncodeData(3, buf, &4, \"\") = 0".

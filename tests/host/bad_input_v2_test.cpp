@@ -293,8 +293,6 @@ TEST_F(BadInput, UnofferedExportsIgnoreTheirArguments) {
       {"SignFile(nil)", [&](Outputs&) { return a.SignFile(h, nullptr); }, -1},
       {"VerifyFile(nil, nil)", [&](Outputs&) { return a.VerifyFile(h, nullptr, nullptr); }, -1},
       {"RemoveSignaturesFromFile(nil)", [&](Outputs&) { return a.RemoveSignaturesFromFile(h, nullptr); }, -1},
-      {"RemoteGenerateStartEx(nil)", [&](Outputs&) { return a.RemoteGenerateStartEx(h, nullptr, nullptr, &step); }, -1},
-      {"RemoteGenerateFinishEx(nil)", [&](Outputs&) { return a.RemoteGenerateFinishEx(h, nullptr, nullptr); }, -1},
       {"ConvertTransferToSignedRequest(nil)", [&](Outputs&) { return a.ConvertTransferToSignedRequest(h, nullptr); },
        -1},
       {"HashData(nil, -1)", [&](Outputs&) { return a.HashData(h, nullptr, -1, nullptr, &length, nullptr); }, -1},
@@ -308,6 +306,22 @@ TEST_F(BadInput, UnofferedExportsIgnoreTheirArguments) {
        0},
   });
   EXPECT_EQ(length, -1);
+}
+
+// Remote generation: a nil exchange buffer or transfer is -117 before
+// anything is generated or read, a nil step cell -101.
+TEST_F(BadInput, RemoteGenerationWithNilArguments) {
+  auto& a = api();
+  const CRYPT_HANDLE h = engine();
+  uint32_t step = 0;
+  ExpectRefusals({
+      {"RemoteGenerateStartEx(nil buffer)",
+       [&](Outputs&) { return a.RemoteGenerateStartEx(h, nullptr, nullptr, &step); }, -117},
+      {"RemoteGenerateFinishEx(nil, nil)", [&](Outputs&) { return a.RemoteGenerateFinishEx(h, nullptr, nullptr); },
+       -117},
+      {"RemoteGenerateStartEx(nil step)",
+       [&](Outputs& out) { return a.RemoteGenerateStartEx(h, nullptr, out.transfer.data(), nullptr); }, -101},
+  });
   EXPECT_EQ(step, 0u);
 }
 

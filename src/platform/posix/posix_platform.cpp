@@ -23,6 +23,7 @@
 #include <shared_mutex>
 #include <string>
 
+#include "platform/date_time.h"
 #include "platform/platform.h"
 #include "platform/platform_internal.h"
 #include "platform/posix/posix_internal.h"
@@ -153,16 +154,6 @@ std::string AbsolutePath(const std::string& path) {
   std::string result(real);
   std::free(real);
   return result;
-}
-
-// Days from 1970-01-01 to the civil date (H. Hinnant's days_from_civil).
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
 }
 
 class PosixPlatform final : public Platform {
@@ -395,13 +386,15 @@ class PosixPlatform final : public Platform {
     struct tm local;
     time_t seconds = now.tv_sec;
     if (!localtime_r(&seconds, &local)) return 0.0;
-    // 1899-12-30 is 25569 days before 1970-01-01.
-    const int64_t days = DaysFromCivil(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
-                                       static_cast<unsigned>(local.tm_mday)) +
-                         25569;
-    const double secondsOfDay = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec +
-                                static_cast<double>(now.tv_nsec / 1000000) / 1000.0;
-    return static_cast<double>(days) + secondsOfDay / 86400.0;
+    CivilDateTime civil;
+    civil.year = local.tm_year + 1900;
+    civil.month = local.tm_mon + 1;
+    civil.day = local.tm_mday;
+    civil.hour = local.tm_hour;
+    civil.minute = local.tm_min;
+    civil.second = local.tm_sec;
+    civil.millisecond = static_cast<int32_t>(now.tv_nsec / 1000000);
+    return EncodeDateTime(civil);
   }
 
  private:

@@ -3,6 +3,7 @@
 // are in win32_files.cpp, modules in win32_modules.cpp.
 #include <new>
 
+#include "platform/date_time.h"
 #include "platform/platform_internal.h"
 #include "platform/win32/win32_internal.h"
 
@@ -11,16 +12,6 @@ namespace cryptlib::platform {
 namespace win32 {
 
 namespace {
-
-// Days from 1970-01-01 to the civil date (H. Hinnant's days_from_civil).
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
 
 char FoldAscii(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -58,10 +49,15 @@ std::string SystemErrorText(DWORD code) {
 }
 
 double DateTimeFromSystemTime(const SYSTEMTIME& time) {
-  // 1899-12-30 is 25569 days before 1970-01-01.
-  const int64_t days = DaysFromCivil(time.wYear, time.wMonth, time.wDay) + 25569;
-  const double secondsOfDay = time.wHour * 3600.0 + time.wMinute * 60.0 + time.wSecond + time.wMilliseconds / 1000.0;
-  return static_cast<double>(days) + secondsOfDay / 86400.0;
+  CivilDateTime civil;
+  civil.year = time.wYear;
+  civil.month = time.wMonth;
+  civil.day = time.wDay;
+  civil.hour = time.wHour;
+  civil.minute = time.wMinute;
+  civil.second = time.wSecond;
+  civil.millisecond = time.wMilliseconds;
+  return EncodeDateTime(civil);
 }
 
 // --- environment ---

@@ -1,0 +1,170 @@
+// TMPro2xCryptoEngine: remote key generation over the 2.x key container.
+// With a 2.x module the whole start is one host call: the current container
+// is copied into the remote generation directory R, the module generates the
+// new key and its request there, and the new mk.db3 is protected into its
+// ".dat" twin. The container's other files hold no secret without mk.db3, so
+// they travel plain.
+#include <vector>
+
+#include "cryptlib.h"
+#include "engine/mpro_2x.h"
+#include "platform/platform.h"
+#include "support/fileutil.h"
+#include "support/strutil.h"
+
+namespace cryptlib {
+namespace {
+
+// Snapshot indexes (parameter number - 1).
+constexpr size_t kIndexOwnCertificate = 0;
+constexpr size_t kIndexKeyDirectory = 2;
+constexpr size_t kIndexRequestFile = 8;
+constexpr size_t kIndexCountry = 10;
+constexpr size_t kIndexState = 11;
+constexpr size_t kIndexLocality = 12;
+constexpr size_t kIndexOrganisation = 13;
+constexpr size_t kIndexUnit = 14;
+constexpr size_t kIndexCommonName = 15;
+constexpr size_t kIndexEmail = 16;
+constexpr size_t kIndexUIDField = 19;
+constexpr size_t kIndexKeyMedia = 22;
+constexpr size_t kIndexTitle = 23;
+
+constexpr const char* kRequestFile = "Tmp_cert.pem";
+constexpr const char* kMasterKey = "mk.db3";
+constexpr const char* kMasterKeyTwin = "mk.dat";
+constexpr const char* kKeysDirectory = "KEYS";
+
+void SetIfPresent(ParamSnapshot& snapshot, size_t index, const std::string& value) {
+  if (index < snapshot.size()) snapshot[index] = value;
+}
+
+// The snapshot index the key name goes to for a UID field other than "SN".
+size_t KeyNameIndex(const std::string& uidField) {
+  const std::string field = UpperAscii(uidField);
+  const std::pair<const char*, size_t> fields[] = {{"C", kIndexCountry},      {"S", kIndexState}, {"L", kIndexLocality},
+                                                   {"O", kIndexOrganisation}, {"OU", kIndexUnit}, {"E", kIndexEmail}};
+  for (const auto& [name, index] : fields)
+    if (field == name) return index;
+  return kIndexCommonName;
+}
+
+}  // namespace
+
+int32_t TMPro2xCryptoEngine::GetRemoteGenType() {
+  TMProDLL* binding = nullptr;
+  return GetCryptoAPI(binding) == CE_OK && binding != nullptr && binding->Is2x() ? 1 : 3;
+}
+
+int32_t TMPro2xCryptoEngine::RemoteGenerateStartEx(const char* keyName, char* exchange, uint32_t* step) {
+  if (GetRemoteGenType() != 1) return TMProWinCryptoEngine::RemoteGenerateStartEx(keyName, exchange, step);
+  if (step == nullptr) return CE_BAD_ARGUMENT;
+  const int32_t result = InternalRemoteGenerateStartEx(keyName, exchange, step);
+  // The key container could not be copied at the first step: the host may
+  // try again at the next step, with fresh contexts.
+  if (result == CE_REMOTE_DIR_IO && (*step == 0 || *step == 10)) {
+    *step += 2;
+    ClearCash();
+    return CE_OK;
+  }
+  return result;
+}
+
+int32_t TMPro2xCryptoEngine::InternalRemoteGenerateStart(char* exchange, const std::string& keyName,
+                                                         bool subjectFromParams) {
+  try {
+    // Nothing is generated when the transfer could not be handed back.
+    if (exchange == nullptr) return CE_LOW_MEMORY;
+    std::string remote;
+    if (const int32_t result = RemoteDirectory(remote)) return result;
+    TMProDLL* binding = nullptr;
+    if (const int32_t result = AcquireBinding(binding)) return result;
+    ParamSnapshot snapshot = BuildSnapshot(*binding);
+    if (!RG_CopyKeyFiles(kIndexKeyDirectory < snapshot.size() ? snapshot[kIndexKeyDirectory] : std::string()))
+      return CE_REMOTE_DIR_IO;
+    if (const int32_t result = PrepareRemoteSnapshot(snapshot, remote, keyName, subjectFromParams)) return result;
+    int32_t result = GenerateOnTemporaryBinding(snapshot);
+    // The module's answer 0 (reported as -100 to a host generating locally)
+    // is success here.
+    if (result == CE_NOT_INITIALIZED) result = CE_OK;
+    return result == CE_OK ? RemoteGenerateEXStep_4(exchange) : result;
+  } catch (...) {
+    return CE_EXCEPTION;
+  }
+}
+
+int32_t TMPro2xCryptoEngine::PrepareRemoteSnapshot(ParamSnapshot& snapshot, const std::string& remote,
+                                                   const std::string& keyName, bool subjectFromParams) {
+  SetIfPresent(snapshot, kIndexKeyDirectory, remote);
+  SetIfPresent(snapshot, kIndexKeyMedia, remote);
+  SetIfPresent(snapshot, kIndexRequestFile, remote + kRequestFile);
+  if (!subjectFromParams) {
+    std::string line;
+    const std::string own = kIndexOwnCertificate < snapshot.size() ? snapshot[kIndexOwnCertificate] : std::string();
+    if (const int32_t result = ReadCertSubjectLine(own, "CN", line)) return result;
+    const SubjectFields subject = SubjectFromLine(line);
+    SetIfPresent(snapshot, kIndexCountry, subject.c);
+    SetIfPresent(snapshot, kIndexState, subject.s);
+    SetIfPresent(snapshot, kIndexLocality, subject.l);
+    SetIfPresent(snapshot, kIndexOrganisation, subject.o);
+    SetIfPresent(snapshot, kIndexUnit, subject.ou);
+    SetIfPresent(snapshot, kIndexCommonName, subject.cn);
+    SetIfPresent(snapshot, kIndexEmail, subject.e);
+    SetIfPresent(snapshot, kIndexTitle, subject.t);
+  }
+  std::string field = kIndexUIDField < snapshot.size() ? Trim(snapshot[kIndexUIDField]) : std::string();
+  if (field.empty()) field = "CN";
+  if (field != "SN") SetIfPresent(snapshot, KeyNameIndex(field), keyName);
+  return CE_OK;
+}
+
+// --- key-file hooks ---
+
+int32_t TMPro2xCryptoEngine::RG_BackupKeyFiles(const std::string& uid) {
+  const std::string remote = IncludeBackslash(RemoteGeneratePath());
+  const int32_t result = EncryptFileToDat(remote + kMasterKey, uid);
+  // The plain master key never stays in R, protected or not.
+  platform::Os().DeleteFile(remote + kMasterKey);
+  return result;
+}
+
+bool TMPro2xCryptoEngine::RG_CopyKeyFiles(const std::string& source) {
+  const std::string from = ExpandRootDir(source);
+  const std::string to = IncludeBackslash(RemoteGeneratePath());
+  for (const char* name : {"mk.db3", "masks.db3", "kek.opq"})
+    if (!CopyFileContents(from + name, to + name)) return false;
+  CopyFileContents(from + "rand.opq", to + "rand.opq");
+  return CopyTree(from + kKeysDirectory, to + kKeysDirectory);
+}
+
+void TMPro2xCryptoEngine::RG_DeleteKeyFiles() {
+  platform::Os().DeleteFile(IncludeBackslash(RemoteGeneratePath()) + kMasterKey);
+}
+
+int32_t TMPro2xCryptoEngine::RG_RestoreKeyFiles() {
+  const std::string remote = IncludeBackslash(RemoteGeneratePath());
+  return DecryptDatToFile(remote + kMasterKeyTwin, remote + kMasterKey);
+}
+
+std::string TMPro2xCryptoEngine::RG_GetSignKeyBackupName(const std::string&) {
+  return std::string();
+}
+
+bool TMPro2xCryptoEngine::RG_ExchangeKeys(const std::string& keyDirectory, const std::string& remoteDirectory,
+                                          const std::string& ownCertificate, const std::string& newCertificate) {
+  TMProDLL* binding = nullptr;
+  if (AcquireBinding(binding) != CE_OK) return false;
+  return binding->ReplaceKeySetV2(keyDirectory, remoteDirectory, ownCertificate, newCertificate);
+}
+
+int32_t TMPro2xCryptoEngine::RG_PSEPrivateKeyBackup(const std::string& mediaDirectory, char* buffer) {
+  if (buffer == nullptr) return CE_OK;
+  std::vector<std::string> keyFiles;
+  ListFilesByExt(IncludeBackslash(mediaDirectory) + kKeysDirectory, "key", keyFiles, false);
+  const std::string count = std::to_string(keyFiles.size());
+  std::copy(count.begin(), count.end(), buffer);
+  buffer[count.size()] = '\0';
+  return CE_OK;
+}
+
+}  // namespace cryptlib

@@ -1,0 +1,146 @@
+// TMProWinCryptoEngine: the finish of remote key generation. It needs only
+// the remote generation directory R with the protected new key files and the
+// bank's certificate transfer, so a newly created engine can run it long
+// after the start. Under the key-store write hold it checks the new keys
+// against the certificate, files the certificate and exchanges the key sets.
+//
+// Every file it moves before the key sets are exchanged is put back when a
+// later part fails: the user keeps a working certificate and key set.
+#include <vector>
+
+#include "cryptlib.h"
+#include "engine/mpro_win.h"
+#include "platform/platform.h"
+#include "support/fileutil.h"
+
+namespace cryptlib {
+namespace {
+
+constexpr int32_t kParamOwnCertificate = 1;
+constexpr int32_t kParamCertificateDirectory = 2;
+constexpr int32_t kParamKeyDirectory = 3;
+constexpr int32_t kOwnCertificateCapacity = 300;
+constexpr const char* kRequestFile = "Tmp_cert.pem";
+// The same file as kRequestFile, spelled as the key-set exchange is given it.
+constexpr const char* kNewCertificateForExchange = "tmp_cert.pem";
+// Where a holder's present certificate waits until the exchange is done.
+constexpr const char* kSetAsideSuffix = ".keep";
+
+// The files the finish moved, to be put back unless it completes.
+class MovedFiles {
+ public:
+  ~MovedFiles() {
+    if (!committed_) PutBack();
+  }
+  MovedFiles() = default;
+  MovedFiles(const MovedFiles&) = delete;
+  MovedFiles& operator=(const MovedFiles&) = delete;
+
+  // Moves from to to; with discard the moved file goes when the finish
+  // completes (a certificate that the new one replaces), else it stays (the
+  // kept signing key).
+  bool Move(const std::string& from, const std::string& to, bool discard) {
+    platform::Platform& os = platform::Os();
+    if (FileExists(to) && !os.DeleteFile(to)) return false;
+    if (!os.RenameFile(from, to)) return false;
+    moves_.push_back({from, to, discard});
+    return true;
+  }
+  // A file the finish created where a moved one was.
+  void Created(const std::string& file) { created_.push_back(file); }
+  void Commit() {
+    committed_ = true;
+    for (const Move_& move : moves_)
+      if (move.discard) platform::Os().DeleteFile(move.to);
+  }
+
+ private:
+  struct Move_ {
+    std::string from, to;
+    bool discard;
+  };
+  void PutBack() {
+    platform::Platform& os = platform::Os();
+    for (auto file = created_.rbegin(); file != created_.rend(); ++file) os.DeleteFile(*file);
+    for (auto move = moves_.rbegin(); move != moves_.rend(); ++move) os.RenameFile(move->to, move->from);
+  }
+
+  std::vector<Move_> moves_;
+  std::vector<std::string> created_;
+  bool committed_ = false;
+};
+
+}  // namespace
+
+int32_t TMProWinCryptoEngine::RemoteGenerateFinishEx(const char* certTransfer, uint32_t* step) {
+  if (certTransfer == nullptr) return CE_LOW_MEMORY;
+  std::string remote;
+  if (const int32_t result = RemoteDirectory(remote)) return result;
+  if (step == nullptr) return CE_BAD_ARGUMENT;
+  if (*step == 0) {
+    *step = 2;
+    return CE_OK;
+  }
+  const int32_t result = InternalRemoteGenerateFinish(certTransfer);
+  *step = 1;
+  return result;
+}
+
+int32_t TMProWinCryptoEngine::InternalRemoteGenerateFinish(const char* transfer) {
+  return Guarded("TMProWinCryptoEngine.InternalRemoteGenerateFinish: ", [&]() -> int32_t {
+    const int32_t capacity = GetMaxCryptoParamValueLength();
+    FinishPaths paths;
+    paths.certificates = ExpandRootDir(ParamAsHostReads(kParamCertificateDirectory, capacity));
+    paths.keys = ExpandRootDir(ParamAsHostReads(kParamKeyDirectory, capacity));
+    paths.ownCertificate = ExpandRootPath(ParamAsHostReads(kParamOwnCertificate, kOwnCertificateCapacity));
+    if (const int32_t result = RemoteDirectory(paths.remote)) return result;
+    RG_PSEPrivateKeyBackup(paths.keys, nullptr);
+    paths.signKeyBackup = RG_GetSignKeyBackupName(paths.keys);
+    if (const int32_t result = RG_RestoreKeyFiles()) return result;
+    if (const int32_t result = SavePublicKeyFromTransfer(paths.remote.c_str(), transfer)) {
+      RG_DeleteKeyFiles();
+      return result;
+    }
+    int32_t result = CE_OK;
+    {
+      WriteGuard hold(KeyStoreLock());
+      result = ExchangeForNewKeys(paths);
+      // A refused certificate may have left contexts of the new keys open.
+      if (result == CE_OK || result == CE_CERT_KEY_MISMATCH) ClearCash();
+    }
+    if (result == CE_OK) DeleteTree(paths.remote, false);
+    return result;
+  });
+}
+
+int32_t TMProWinCryptoEngine::ExchangeForNewKeys(const FinishPaths& paths) {
+  TMProDLL* binding = nullptr;
+  if (const int32_t result = AcquireBinding(binding)) return result;
+  const ParamSnapshot snapshot = BuildSnapshot(*binding);
+  const std::string newCertificate = paths.remote + kRequestFile;
+  std::vector<char> signKey(static_cast<size_t>(std::max(GetMaxCryptoParamValueLength(), 1)) + 1, '\0');
+  if (binding->CertificateAndPSePrivateKeysMatch(snapshot, newCertificate.c_str(), paths.remote.c_str(),
+                                                 signKey.data()) == 0) {
+    RG_DeleteKeyFiles();
+    return CE_CERT_KEY_MISMATCH;
+  }
+  MovedFiles moved;
+  if (!paths.signKeyBackup.empty() && !moved.Move(signKey.data(), paths.signKeyBackup, false)) return CE_EXCHANGE_IO;
+  std::string uid;
+  if (const int32_t result = ReadCertFileField(newCertificate, UIDField(), uid)) return result;
+  // The holder's present certificates make way for the new one; they are
+  // set aside rather than deleted until the key sets are exchanged.
+  for (const std::string& name : {uid + ".pem", uid + ".cer"}) {
+    const std::string present = paths.certificates + name;
+    if (FileExists(present) && !moved.Move(present, present + kSetAsideSuffix, true)) return CE_EXCHANGE_IO;
+  }
+  const std::string filed = paths.certificates + uid + ".pem";
+  if (!CopyFileContents(newCertificate, filed)) return CE_EXCHANGE_IO;
+  moved.Created(filed);
+  if (!RG_ExchangeKeys(paths.keys, paths.remote, paths.ownCertificate, paths.remote + kNewCertificateForExchange))
+    return CE_EXCHANGE_IO;
+  moved.Commit();
+  return CE_OK;
+}
+
+}  // namespace cryptlib

@@ -1,0 +1,27 @@
+// The date-time form the engine keeps times in: days since 1899-12-30 00:00
+// with the time of day as the fraction. Conversions to and from civil dates.
+#pragma once
+
+#include <cstdint>
+
+namespace cryptlib::platform {
+
+struct CivilDateTime {
+  int32_t year = 1899;
+  int32_t month = 12;
+  int32_t day = 30;
+  int32_t hour = 0;
+  int32_t minute = 0;
+  int32_t second = 0;
+  int32_t millisecond = 0;
+};
+
+// Days from 1970-01-01 to the civil date (proleptic Gregorian).
+int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day);
+// The date-time value of a civil date and time.
+double EncodeDateTime(const CivilDateTime& time);
+// The civil date and time of a date-time value, to the millisecond (rounded,
+// so that a value made by EncodeDateTime comes back unchanged).
+CivilDateTime DecodeDateTime(double value);
+
+}  // namespace cryptlib::platform
