@@ -2,17 +2,11 @@
 // new key set on the key media rather than into the active key directory.
 #include "cryptlib.h"
 #include "engine/mpro_2x.h"
+#include "engine/param_numbers.h"
+#include "engine/remote_files.h"
 
 namespace cryptlib {
-namespace {
-
-// Snapshot indexes (parameter number - 1) the generation adjusts.
-constexpr size_t kIndexKeyDirectory = 2;
-constexpr size_t kIndexFlag = 20;
-constexpr size_t kIndexKeyMedia = 22;
-constexpr const char* kDefaultKeyMedia = "A:\\";
-
-}  // namespace
+namespace {}  // namespace
 
 int32_t TMPro2xCryptoEngine::GenerateNewSEK() {
   TMProDLL* binding = nullptr;
@@ -31,9 +25,10 @@ void TMPro2xCryptoEngine::AdjustForGeneration(ParamSnapshot& snapshot) {
   // Without a key directory the module generates onto the key media, so the
   // active key set is never overwritten. A module with fewer parameters
   // simply lacks the ones it cannot be given.
-  if (snapshot.size() > kIndexKeyDirectory) snapshot[kIndexKeyDirectory].clear();
-  if (snapshot.size() > kIndexFlag) snapshot[kIndexFlag].clear();
-  if (snapshot.size() > kIndexKeyMedia && snapshot[kIndexKeyMedia].empty()) snapshot[kIndexKeyMedia] = kDefaultKeyMedia;
+  if (std::string* keys = param::InSnapshot(snapshot, param::kKeyDirectory)) keys->clear();
+  if (std::string* flag = param::InSnapshot(snapshot, param::kFlag)) flag->clear();
+  std::string* media = param::InSnapshot(snapshot, param::kKeyMedia);
+  if (media != nullptr && media->empty()) *media = remote::kDefaultKeyMedia;
 }
 
 int32_t TMPro2xCryptoEngine::GenerateOnTemporaryBinding(const ParamSnapshot& snapshot) {

@@ -8,6 +8,8 @@
 
 #include "cryptlib.h"
 #include "engine/mpro_2x.h"
+#include "engine/param_numbers.h"
+#include "engine/remote_files.h"
 #include "platform/platform.h"
 #include "support/fileutil.h"
 #include "support/strutil.h"
@@ -15,38 +17,29 @@
 namespace cryptlib {
 namespace {
 
-// Snapshot indexes (parameter number - 1).
-constexpr size_t kIndexOwnCertificate = 0;
-constexpr size_t kIndexKeyDirectory = 2;
-constexpr size_t kIndexRequestFile = 8;
-constexpr size_t kIndexCountry = 10;
-constexpr size_t kIndexState = 11;
-constexpr size_t kIndexLocality = 12;
-constexpr size_t kIndexOrganisation = 13;
-constexpr size_t kIndexUnit = 14;
-constexpr size_t kIndexCommonName = 15;
-constexpr size_t kIndexEmail = 16;
-constexpr size_t kIndexUIDField = 19;
-constexpr size_t kIndexKeyMedia = 22;
-constexpr size_t kIndexTitle = 23;
-
-constexpr const char* kRequestFile = "Tmp_cert.pem";
 constexpr const char* kMasterKey = "mk.db3";
 constexpr const char* kMasterKeyTwin = "mk.dat";
 constexpr const char* kKeysDirectory = "KEYS";
 
-void SetIfPresent(ParamSnapshot& snapshot, size_t index, const std::string& value) {
-  if (index < snapshot.size()) snapshot[index] = value;
+void SetIfPresent(ParamSnapshot& snapshot, int32_t number, const std::string& value) {
+  if (std::string* slot = param::InSnapshot(snapshot, number)) *slot = value;
 }
 
-// The snapshot index the key name goes to for a UID field other than "SN".
-size_t KeyNameIndex(const std::string& uidField) {
+// The parameter the key name goes to for a UID field other than "SN".
+int32_t KeyNameParam(const std::string& uidField) {
   const std::string field = UpperAscii(uidField);
-  const std::pair<const char*, size_t> fields[] = {{"C", kIndexCountry},      {"S", kIndexState}, {"L", kIndexLocality},
-                                                   {"O", kIndexOrganisation}, {"OU", kIndexUnit}, {"E", kIndexEmail}};
-  for (const auto& [name, index] : fields)
-    if (field == name) return index;
-  return kIndexCommonName;
+  const std::pair<const char*, int32_t> fields[] = {{"C", param::kCountry},  {"S", param::kState},
+                                                    {"L", param::kLocality}, {"O", param::kOrganisation},
+                                                    {"OU", param::kUnit},    {"E", param::kEmail}};
+  for (const auto& [name, number] : fields)
+    if (field == name) return number;
+  return param::kCommonName;
+}
+
+// Parameter number of the snapshot, empty when the module has fewer.
+std::string ValueOf(ParamSnapshot& snapshot, int32_t number) {
+  const std::string* value = param::InSnapshot(snapshot, number);
+  return value != nullptr ? *value : std::string();
 }
 
 }  // namespace
@@ -80,8 +73,7 @@ int32_t TMPro2xCryptoEngine::InternalRemoteGenerateStart(char* exchange, const s
     TMProDLL* binding = nullptr;
     if (const int32_t result = AcquireBinding(binding)) return result;
     ParamSnapshot snapshot = BuildSnapshot(*binding);
-    if (!RG_CopyKeyFiles(kIndexKeyDirectory < snapshot.size() ? snapshot[kIndexKeyDirectory] : std::string()))
-      return CE_REMOTE_DIR_IO;
+    if (!RG_CopyKeyFiles(ValueOf(snapshot, param::kKeyDirectory))) return CE_REMOTE_DIR_IO;
     if (const int32_t result = PrepareRemoteSnapshot(snapshot, remote, keyName, subjectFromParams)) return result;
     int32_t result = GenerateOnTemporaryBinding(snapshot);
     // The module's answer 0 (reported as -100 to a host generating locally)
@@ -95,26 +87,26 @@ int32_t TMPro2xCryptoEngine::InternalRemoteGenerateStart(char* exchange, const s
 
 int32_t TMPro2xCryptoEngine::PrepareRemoteSnapshot(ParamSnapshot& snapshot, const std::string& remote,
                                                    const std::string& keyName, bool subjectFromParams) {
-  SetIfPresent(snapshot, kIndexKeyDirectory, remote);
-  SetIfPresent(snapshot, kIndexKeyMedia, remote);
-  SetIfPresent(snapshot, kIndexRequestFile, remote + kRequestFile);
+  SetIfPresent(snapshot, param::kKeyDirectory, remote);
+  SetIfPresent(snapshot, param::kKeyMedia, remote);
+  SetIfPresent(snapshot, param::kRequestFile, remote + remote::kRequestFile);
   if (!subjectFromParams) {
     std::string line;
-    const std::string own = kIndexOwnCertificate < snapshot.size() ? snapshot[kIndexOwnCertificate] : std::string();
+    const std::string own = ValueOf(snapshot, param::kOwnCertificate);
     if (const int32_t result = ReadCertSubjectLine(own, "CN", line)) return result;
     const SubjectFields subject = SubjectFromLine(line);
-    SetIfPresent(snapshot, kIndexCountry, subject.c);
-    SetIfPresent(snapshot, kIndexState, subject.s);
-    SetIfPresent(snapshot, kIndexLocality, subject.l);
-    SetIfPresent(snapshot, kIndexOrganisation, subject.o);
-    SetIfPresent(snapshot, kIndexUnit, subject.ou);
-    SetIfPresent(snapshot, kIndexCommonName, subject.cn);
-    SetIfPresent(snapshot, kIndexEmail, subject.e);
-    SetIfPresent(snapshot, kIndexTitle, subject.t);
+    SetIfPresent(snapshot, param::kCountry, subject.c);
+    SetIfPresent(snapshot, param::kState, subject.s);
+    SetIfPresent(snapshot, param::kLocality, subject.l);
+    SetIfPresent(snapshot, param::kOrganisation, subject.o);
+    SetIfPresent(snapshot, param::kUnit, subject.ou);
+    SetIfPresent(snapshot, param::kCommonName, subject.cn);
+    SetIfPresent(snapshot, param::kEmail, subject.e);
+    SetIfPresent(snapshot, param::kTitle, subject.t);
   }
-  std::string field = kIndexUIDField < snapshot.size() ? Trim(snapshot[kIndexUIDField]) : std::string();
+  std::string field = Trim(ValueOf(snapshot, param::kUIDField));
   if (field.empty()) field = "CN";
-  if (field != "SN") SetIfPresent(snapshot, KeyNameIndex(field), keyName);
+  if (field != "SN") SetIfPresent(snapshot, KeyNameParam(field), keyName);
   return CE_OK;
 }
 

@@ -10,18 +10,16 @@
 
 #include "cryptlib.h"
 #include "engine/mpro_win.h"
+#include "engine/param_numbers.h"
+#include "engine/remote_files.h"
 #include "platform/platform.h"
 #include "support/fileutil.h"
 
 namespace cryptlib {
 namespace {
 
-constexpr int32_t kParamOwnCertificate = 1;
-constexpr int32_t kParamCertificateDirectory = 2;
-constexpr int32_t kParamKeyDirectory = 3;
 constexpr int32_t kOwnCertificateCapacity = 300;
-constexpr const char* kRequestFile = "Tmp_cert.pem";
-// The same file as kRequestFile, spelled as the key-set exchange is given it.
+// The same file as remote::kRequestFile, spelled as the key-set exchange is given it.
 constexpr const char* kNewCertificateForExchange = "tmp_cert.pem";
 // Where a holder's present certificate waits until the exchange is done.
 constexpr const char* kSetAsideSuffix = ".keep";
@@ -90,9 +88,9 @@ int32_t TMProWinCryptoEngine::InternalRemoteGenerateFinish(const char* transfer)
   return Guarded("TMProWinCryptoEngine.InternalRemoteGenerateFinish: ", [&]() -> int32_t {
     const int32_t capacity = GetMaxCryptoParamValueLength();
     FinishPaths paths;
-    paths.certificates = ExpandRootDir(ParamAsHostReads(kParamCertificateDirectory, capacity));
-    paths.keys = ExpandRootDir(ParamAsHostReads(kParamKeyDirectory, capacity));
-    paths.ownCertificate = ExpandRootPath(ParamAsHostReads(kParamOwnCertificate, kOwnCertificateCapacity));
+    paths.certificates = ExpandRootDir(ParamAsHostReads(param::kCertificateDirectory, capacity));
+    paths.keys = ExpandRootDir(ParamAsHostReads(param::kKeyDirectory, capacity));
+    paths.ownCertificate = ExpandRootPath(ParamAsHostReads(param::kOwnCertificate, kOwnCertificateCapacity));
     if (const int32_t result = RemoteDirectory(paths.remote)) return result;
     RG_PSEPrivateKeyBackup(paths.keys, nullptr);
     paths.signKeyBackup = RG_GetSignKeyBackupName(paths.keys);
@@ -117,7 +115,7 @@ int32_t TMProWinCryptoEngine::ExchangeForNewKeys(const FinishPaths& paths) {
   TMProDLL* binding = nullptr;
   if (const int32_t result = AcquireBinding(binding)) return result;
   const ParamSnapshot snapshot = BuildSnapshot(*binding);
-  const std::string newCertificate = paths.remote + kRequestFile;
+  const std::string newCertificate = paths.remote + remote::kRequestFile;
   std::vector<char> signKey(static_cast<size_t>(std::max(GetMaxCryptoParamValueLength(), 1)) + 1, '\0');
   if (binding->CertificateAndPSePrivateKeysMatch(snapshot, newCertificate.c_str(), paths.remote.c_str(),
                                                  signKey.data()) == 0) {

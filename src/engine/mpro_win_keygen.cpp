@@ -6,23 +6,10 @@
 
 #include "cryptlib.h"
 #include "engine/mpro_win.h"
+#include "engine/param_numbers.h"
 
 namespace cryptlib {
-namespace {
-
-// Parameter numbers (1-based) the request is made from.
-constexpr int32_t kParamKeyDirectory = 3;
-constexpr int32_t kParamRequestFile = 9;
-constexpr int32_t kParamCountry = 11;
-constexpr int32_t kParamState = 12;
-constexpr int32_t kParamLocality = 13;
-constexpr int32_t kParamOrganisation = 14;
-constexpr int32_t kParamUnit = 15;
-constexpr int32_t kParamCommonName = 16;
-constexpr int32_t kParamEmail = 17;
-constexpr int32_t kParamTitle = 24;
-
-}  // namespace
+namespace {}  // namespace
 
 // The signing key is the encryption key's pair: one generation serves both,
 // through the most derived generation.
@@ -47,18 +34,18 @@ std::string TMProWinCryptoEngine::ParamAsHostReads(int32_t number, int32_t capac
 int32_t TMProWinCryptoEngine::RequestPSEKeys(TMProDLL& binding) {
   const int32_t capacity = GetMaxCryptoParamValueLength();
   const auto read = [&](int32_t number) { return ParamAsHostReads(number, capacity); };
-  const std::string requestFile = ExpandRootPath(read(kParamRequestFile));
-  const std::string keyDirectory = read(kParamKeyDirectory);
-  const std::string cn = read(kParamCommonName);
-  const std::string c = read(kParamCountry);
-  const std::string s = read(kParamState);
-  const std::string l = read(kParamLocality);
-  const std::string o = read(kParamOrganisation);
-  const std::string ou = read(kParamUnit);
-  const std::string e = read(kParamEmail);
+  const std::string requestFile = ExpandRootPath(read(param::kRequestFile));
+  const std::string keyDirectory = read(param::kKeyDirectory);
+  const std::string cn = read(param::kCommonName);
+  const std::string c = read(param::kCountry);
+  const std::string s = read(param::kState);
+  const std::string l = read(param::kLocality);
+  const std::string o = read(param::kOrganisation);
+  const std::string ou = read(param::kUnit);
+  const std::string e = read(param::kEmail);
   // Only modules with a 24th parameter know the title.
-  const bool hasTitle = binding.Functions().GetCryptoParamNumber() >= kParamTitle;
-  const std::string t = hasTitle ? read(kParamTitle) : std::string();
+  const bool hasTitle = binding.Functions().GetCryptoParamNumber() >= param::kTitle;
+  const std::string t = hasTitle ? read(param::kTitle) : std::string();
   // Index 0 (the own certificate) stays unset: the request is for keys that
   // have no certificate yet. The flag of index 20 is cleared for the request.
   return binding.RequestForPSE(nullptr, keyDirectory.c_str(), cn.c_str(), c.c_str(), s.c_str(), l.c_str(), o.c_str(),

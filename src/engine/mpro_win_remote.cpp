@@ -11,6 +11,8 @@
 
 #include "cryptlib.h"
 #include "engine/mpro_win.h"
+#include "engine/param_numbers.h"
+#include "engine/remote_files.h"
 #include "engine/remote_key_name.h"
 #include "support/fileutil.h"
 #include "support/strutil.h"
@@ -18,23 +20,6 @@
 namespace cryptlib {
 namespace {
 
-// Parameter numbers (1-based).
-constexpr int32_t kParamOwnCertificate = 1;
-constexpr int32_t kParamCountry = 11;
-constexpr int32_t kParamState = 12;
-constexpr int32_t kParamLocality = 13;
-constexpr int32_t kParamOrganisation = 14;
-constexpr int32_t kParamUnit = 15;
-constexpr int32_t kParamCommonName = 16;
-constexpr int32_t kParamEmail = 17;
-constexpr int32_t kParamFlag = 21;
-constexpr int32_t kParamKeyMedia = 23;
-constexpr int32_t kParamTitle = 24;
-
-constexpr const char* kSelfCertificate = "self.pem";
-constexpr const char* kFingerprintFile = "backup.key";
-constexpr const char* kRequestFile = "Tmp_cert.pem";
-constexpr const char* kDefaultKeyMedia = "A:\\";
 // The marker the exchange buffer carries from step 3 to the last call.
 constexpr char kLastStepMarker[] = "LAST STEP";
 constexpr char kTestData[] = "Test!";
@@ -89,23 +74,23 @@ int32_t TMProWinCryptoEngine::RemoteDirectory(std::string& directory) {
 
 std::string TMProWinCryptoEngine::GetKeyMediaPath() {
   std::string media;
-  if (GetCryptoParamNumber() > kParamKeyMedia - 1)
-    media = ExpandRootDir(ParamAsHostReads(kParamKeyMedia, GetMaxCryptoParamValueLength()));
-  return media.empty() ? std::string(kDefaultKeyMedia) : media;
+  if (GetCryptoParamNumber() > param::kKeyMedia - 1)
+    media = ExpandRootDir(ParamAsHostReads(param::kKeyMedia, GetMaxCryptoParamValueLength()));
+  return media.empty() ? std::string(remote::kDefaultKeyMedia) : media;
 }
 
 TMProWinCryptoEngine::SubjectFields TMProWinCryptoEngine::GetSubjectParams() {
   const int32_t capacity = GetMaxCryptoParamValueLength();
   const auto read = [&](int32_t number) { return ParamAsHostReads(number, capacity); };
   SubjectFields fields;
-  fields.cn = read(kParamCommonName);
-  fields.c = read(kParamCountry);
-  fields.s = read(kParamState);
-  fields.l = read(kParamLocality);
-  fields.o = read(kParamOrganisation);
-  fields.ou = read(kParamUnit);
-  fields.e = read(kParamEmail);
-  if (GetCryptoParamNumber() >= kParamTitle) fields.t = read(kParamTitle);
+  fields.cn = read(param::kCommonName);
+  fields.c = read(param::kCountry);
+  fields.s = read(param::kState);
+  fields.l = read(param::kLocality);
+  fields.o = read(param::kOrganisation);
+  fields.ou = read(param::kUnit);
+  fields.e = read(param::kEmail);
+  if (GetCryptoParamNumber() >= param::kTitle) fields.t = read(param::kTitle);
   return fields;
 }
 
@@ -193,14 +178,14 @@ int32_t TMProWinCryptoEngine::RemoteGenerateEXStep_1() {
   std::string remote;
   if (const int32_t result = RemoteDirectory(remote)) return result;
   if (!DeleteTree(remote, false)) return CE_REMOTE_DIR_IO;
-  const std::string own = ExpandRootPath(ParamAsHostReads(kParamOwnCertificate, GetMaxCryptoParamValueLength()));
+  const std::string own = ExpandRootPath(ParamAsHostReads(param::kOwnCertificate, GetMaxCryptoParamValueLength()));
   bool ownExists = false;
   {
     WriteGuard hold(KeyStoreLock());
     ownExists = FileExists(own);
   }
   if (!ownExists) return CE_CERT_NOT_FOUND;
-  if (!CopyFileContents(own, remote + kSelfCertificate)) return CE_KEY_FILE_IO;
+  if (!CopyFileContents(own, remote + remote::kSelfCertificate)) return CE_KEY_FILE_IO;
   std::vector<char> uid(static_cast<size_t>(std::max(GetMaxUIDLength(), kHostUIDSize + 1)), '\0');
   if (const int32_t result = GetCurrentUserUID(uid.data())) return result;
   // The current signing key must work: the request travels signed with it.
@@ -217,7 +202,7 @@ int32_t TMProWinCryptoEngine::RemoteGenerateEXStep_2() {
   RG_PSEPrivateKeyBackup(GetKeyMediaPath(), fingerprint.data());
   const std::string text = fingerprint.data();
   if (text.empty()) return CE_OK;
-  const std::string file = remote + kFingerprintFile;
+  const std::string file = remote + remote::kFingerprintFile;
   return WriteBufferToFile(file.c_str(), text.data(), static_cast<int32_t>(text.size())) ? CE_OK : CE_REMOTE_DIR_IO;
 }
 
@@ -229,7 +214,7 @@ int32_t TMProWinCryptoEngine::InternalRemoteGenerateStart_WithUtility(char* buff
   const int32_t named = Guarded("TMProWinCryptoEngine.InternalRemoteGenerateStart_WithUtility: ", [&]() -> int32_t {
     const std::string field = UIDField();
     std::string uid;
-    if (const int32_t result = ReadCertFileField(remote + kSelfCertificate, field, uid)) return result;
+    if (const int32_t result = ReadCertFileField(remote + remote::kSelfCertificate, field, uid)) return result;
     name = RemoteKeyName(keyName, uid, field);
     return CE_OK;
   });
@@ -259,19 +244,19 @@ int32_t TMProWinCryptoEngine::RemoteGenerateEXStep_3(char* buffer, const std::st
     std::vector<char> fingerprint(static_cast<size_t>(std::max(GetMaxCryptoParamValueLength(), 1)) + 1, '\0');
     if (const int32_t result = RG_PSEPrivateKeyBackup(media, fingerprint.data())) return result;
     std::string recorded;
-    if (const int32_t result = ReadFingerprintFile(remote + kFingerprintFile, recorded)) return result;
+    if (const int32_t result = ReadFingerprintFile(remote + remote::kFingerprintFile, recorded)) return result;
     // The same container as at step 3: the utility has not made a new key.
     if (recorded == fingerprint.data()) return CE_KEY_UTILITY;
     SubjectFields subject;
     if (subjectFromParams) {
       subject = GetSubjectParams();
-    } else if (const int32_t result = GetCertParameters(remote + kSelfCertificate, subject)) {
+    } else if (const int32_t result = GetCertParameters(remote + remote::kSelfCertificate, subject)) {
       return result;
     }
     if (std::string* named = subject.Named(UIDField())) *named = keyName;
-    const std::string self = remote + kSelfCertificate;
-    const std::string request = remote + kRequestFile;
-    const std::string flag = ParamAsHostReads(kParamFlag, GetMaxCryptoParamValueLength());
+    const std::string self = remote + remote::kSelfCertificate;
+    const std::string request = remote + remote::kRequestFile;
+    const std::string flag = ParamAsHostReads(param::kFlag, GetMaxCryptoParamValueLength());
     if (const int32_t result = binding->RequestForPSE(
             self.c_str(), media.c_str(), subject.cn.c_str(), subject.c.c_str(), subject.s.c_str(), subject.l.c_str(),
             subject.o.c_str(), subject.ou.c_str(), subject.e.c_str(), subject.t.c_str(), request.c_str(), flag.c_str()))
@@ -289,7 +274,7 @@ int32_t TMProWinCryptoEngine::RemoteGenerateEXStep_4(char* buffer) {
     char uid[kStepUIDSize] = {};
     if (const int32_t result = GetCurrentUserUID(uid)) return result;
     if (const int32_t result = RG_BackupKeyFiles(uid)) return result;
-    const std::string request = IncludeBackslash(RemoteGeneratePath()) + kRequestFile;
+    const std::string request = IncludeBackslash(RemoteGeneratePath()) + remote::kRequestFile;
     if (!FileExists(request)) return CE_NEW_KEY_NOT_FOUND;
     std::vector<char> content(kMaxRequestSize, '\0');
     int32_t size = kMaxRequestSize;
