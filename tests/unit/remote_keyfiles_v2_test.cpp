@@ -39,6 +39,7 @@ class Exposed : public Engine {
  public:
   using Engine::DecryptDatToFile;
   using Engine::EncryptFileToDat;
+  using Engine::SubjectFromLine;
 };
 
 template <class Engine>
@@ -184,6 +185,22 @@ TEST_F(ContainerKeyFiles, CopyTakesTheContainerAndTheKeysTree) {
   EXPECT_FALSE(remote_.Exists("rand.opq"));
   fs::remove(source / "kek.opq");
   EXPECT_FALSE(engine_.RG_CopyKeyFiles(source.path()));
+}
+
+TEST_F(PSEKeyFiles, SubjectFieldsTakeEverySpellingAndTheKeyNameGoesWhereTheUidFieldSays) {
+  auto fields = engine_.SubjectFromLine("/C=RU/SP=Region/L=Town/O=Bank/OU=IT/CN=Alice/Email=a@bank.example/T=Clerk");
+  EXPECT_EQ(fields.s, "Region");
+  EXPECT_EQ(fields.e, "a@bank.example");
+  EXPECT_EQ(fields.t, "Clerk");
+  EXPECT_EQ(fields.c + fields.l + fields.o + fields.ou + fields.cn, "RUTownBankITAlice");
+  EXPECT_EQ(engine_.SubjectFromLine("/ST=Oblast/E=x@y").s, "Oblast");
+  EXPECT_EQ(engine_.SubjectFromLine("/S=Krai").s, "Krai");
+  EXPECT_EQ(engine_.SubjectFromLine("/ST=Oblast/E=x@y").e, "x@y");
+
+  EXPECT_EQ(fields.Named(""), &fields.cn);
+  EXPECT_EQ(fields.Named("ou"), &fields.ou);
+  EXPECT_EQ(fields.Named("t"), &fields.t);
+  EXPECT_EQ(fields.Named("SN"), nullptr);
 }
 
 TEST(RemoteKeyName, DateSuffixIsAddedOnceAndTheHostsNameWins) {
