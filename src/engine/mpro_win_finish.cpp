@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cryptlib.h"
+#include "engine/cert_names.h"
 #include "engine/mpro_win.h"
 #include "engine/param_numbers.h"
 #include "engine/remote_files.h"
@@ -126,6 +127,9 @@ int32_t TMProWinCryptoEngine::ExchangeForNewKeys(const FinishPaths& paths) {
   if (!paths.signKeyBackup.empty() && !moved.Move(signKey.data(), paths.signKeyBackup, false)) return CE_EXCHANGE_IO;
   std::string uid;
   if (const int32_t result = ReadCertFileField(newCertificate, UIDField(), uid)) return result;
+  // The UID names files in the certificate directory: a name that reaches
+  // outside it is refused like everywhere else in the store.
+  if (const int32_t result = CheckUidFileName(uid)) return result;
   // The holder's present certificates make way for the new one; they are
   // set aside rather than deleted until the key sets are exchanged.
   for (const std::string& name : {uid + ".pem", uid + ".cer"}) {

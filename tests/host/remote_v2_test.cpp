@@ -182,6 +182,21 @@ TEST_F(OneCallGeneration, CertificateOfAnotherKeyIsRefusedAndTheFinishCanBeRepea
   EXPECT_NE(PublicKeyOf(keys_ / "mk.db3"), oldKey);
 }
 
+TEST_F(OneCallGeneration, CertificateWhoseUidLeavesTheDirectoryIsRefused) {
+  StartAndGetAnswer();
+  // The bank's certificate names a holder "../escaped": filing it would
+  // write beside the certificate directory.
+  const std::string request = ReadWhole(remote_ / "Tmp_cert.pem");
+  std::string certificate = request;
+  certificate.replace(certificate.find("CERTIFICATE REQUEST"), 19, "CERTIFICATE");
+  certificate.replace(certificate.find("FAKE CERTIFICATE REQUEST"), 24, "FAKE CERTIFICATE");
+  certificate.replace(certificate.find("CN=Alice"), 8, "CN=../escaped");
+  uint32_t step = 2;
+  EXPECT_EQ(Finish(engine(), BankSends(certificate), step), -110);
+  EXPECT_FALSE(fs::exists(fs::path(certs_.path()).parent_path() / "escaped.pem"));
+  EXPECT_EQ(SignAndVerify(engine()), "Alice");
+}
+
 TEST_F(OneCallGeneration, DamagedAnswerLeavesOnlyTheProtectedKey) {
   StartAndGetAnswer();
   uint32_t step = 2;
