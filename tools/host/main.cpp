@@ -1,102 +1,67 @@
 // cryptlib-host: loads the engine library by name, as a banking client does,
-// and drives it through its exports.
-//
-//   cryptlib-host selfcheck [--library NAME_OR_PATH] [--root DIR]
-//       binds every export, creates an engine (with DIR as its installation
-//       root, where the engine looks for its vendor module in DIR/EXE),
-//       prints its answers and releases it; exits non-zero when an export is
-//       missing or the engine cannot be created.
+// and drives it through its exports. "cryptlib-host help" lists the
+// commands; docs/host-tool.md describes them.
 #include <cstdio>
-#include <cstring>
 #include <string>
+#include <vector>
 
-#include "loader/cryptlib_loader.h"
+#include "commands.h"
 
 namespace {
 
-using cryptlib::host::EngineLibrary;
+using namespace cryptlib::host;
 
-void PrintExports(const EngineLibrary& library) {
-  const cryptlib::host::Exports& api = library.api();
-#define CRYPTLIB_PRINT_EXPORT(ordinal, name) \
-  std::printf("  %2d %-34s %s\n", ordinal, #name, api.name != nullptr ? "bound" : "MISSING");
-  CRYPTLIB_EXPORT_LIST(CRYPTLIB_PRINT_EXPORT)
-#undef CRYPTLIB_PRINT_EXPORT
+std::vector<Command> AllCommands() {
+  std::vector<Command> all;
+  for (auto group : {SelfCheckCommands, ParamCommands, DataCommands, StoreCommands, TransferCommands, KeyCommands
+#ifdef CRYPTLIB_HOST_WITH_BANK
+                     ,
+                     BankCommands, DemoCommands
+#endif
+       }) {
+    for (Command& command : group()) all.push_back(std::move(command));
+  }
+  return all;
 }
 
-void PrintSizes(const EngineLibrary& lib, CRYPT_HANDLE engine) {
-  std::printf("engine answers:\n");
-  std::printf("  GetMaxEncodeAddition          %d\n", lib->GetMaxEncodeAddition(engine));
-  std::printf("  GetMaxSignatureLength         %d\n", lib->GetMaxSignatureLength(engine));
-  std::printf("  GetMaxUIDLength               %d\n", lib->GetMaxUIDLength(engine));
-  std::printf("  GetMaxCryptoParamValueLength  %d\n", lib->GetMaxCryptoParamValueLength(engine));
-  std::printf("  GetMaxErrorStringLength       %d\n", lib->GetMaxErrorStringLength(engine));
-  std::printf("  GetCryptoParamNumber          %d\n", lib->GetCryptoParamNumber(engine));
-  std::printf("  GetMaxSignAddition            %d\n", lib->GetMaxSignAddition(engine));
-  std::printf("  GetMaxPublicKeyTransferSize   %d\n", lib->GetMaxPublicKeyTransferSize(engine));
-  std::printf("  GetMaxFilePathLength          %d\n", lib->GetMaxFilePathLength(engine));
-  std::printf("  GetRemoteGenType              %d\n", lib->GetRemoteGenType(engine));
-  std::printf("  IsDifferentKeys               %d\n", lib->IsDifferentKeys(engine));
-  std::printf("  CheckCompatibles(\"M-Pro v2.x\") %d\n", lib->CheckCompatibles("M-Pro v2.x"));
+int Usage(const std::vector<Command>& commands) {
+  std::fprintf(stderr,
+               "usage: cryptlib-host COMMAND [ARGUMENTS] [--library NAME_OR_PATH] [--root DIR] [--profile FILE] "
+               "[--json]\n\ncommands:\n");
+  for (const Command& command : commands)
+    std::fprintf(stderr, "  %s %s\n      %s\n", command.name.c_str(), command.usage.c_str(), command.help.c_str());
+  return kExitUsage;
 }
 
-void PrintErrorTexts(const EngineLibrary& lib, CRYPT_HANDLE engine) {
-  int32_t max = lib->GetMaxErrorStringLength(engine);
-  std::string text(static_cast<size_t>(max > 0 ? max : 255) + 1, '\0');
-  std::printf("error texts (GetCryptoErrorString):\n");
-  for (int32_t code : {-101, -107, -126, -127}) {
-    std::memset(text.data(), 0, text.size());
-    lib->GetCryptoErrorString(engine, code, text.data());
-    std::printf("  %d  %s\n", code, text.c_str());
-  }
-}
-
-int SelfCheck(const std::string& libraryName, const std::string& root) {
-  EngineLibrary library;
-  if (!library.Load(libraryName)) {
-    std::fprintf(stderr, "cannot load %s: %s\n", libraryName.c_str(), library.error().c_str());
-    return 2;
-  }
-  std::printf("library %s: %d of 76 exports bound\n", libraryName.c_str(), library.boundCount());
-  PrintExports(library);
-  if (library.boundCount() != 76) return 3;
-  CRYPT_HANDLE engine = library->GetCryptObj();
-  if (engine == nullptr) {
-    std::fprintf(stderr, "GetCryptObj returned nil\n");
-    return 4;
-  }
-  if (!root.empty()) {
-    library->SetRootPath(engine, root.c_str());
-    std::printf("installation root %s\n", root.c_str());
-  }
-  PrintSizes(library, engine);
-  PrintErrorTexts(library, engine);
-  library->DoneEngine(engine);
-  std::printf("engine released; self-check passed\n");
-  return 0;
-}
-
-int Usage() {
-  std::fprintf(stderr, "usage: cryptlib-host selfcheck [--library NAME_OR_PATH] [--root DIR]\n");
-  return 64;
+// The command whose words begin the line: two-word names first.
+const Command* Find(const std::vector<Command>& commands, const Options& options) {
+  const std::string one = options.Word(0), two = one + " " + options.Word(1);
+  for (const Command& command : commands)
+    if (command.name == two) return &command;
+  for (const Command& command : commands)
+    if (command.name == one) return &command;
+  // "params" alone shows them.
+  if (one == "params")
+    for (const Command& command : commands)
+      if (command.name == "params show") return &command;
+  return nullptr;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage();
-  std::string command = argv[1];
-  std::string libraryName = EngineLibrary::DefaultFileName();
-  std::string root;
-  for (int i = 2; i + 1 < argc; i += 2) {
-    if (std::strcmp(argv[i], "--library") == 0) {
-      libraryName = argv[i + 1];
-    } else if (std::strcmp(argv[i], "--root") == 0) {
-      root = argv[i + 1];
-    } else {
-      return Usage();
-    }
+  const std::vector<Command> commands = AllCommands();
+  const Options options = ParseOptions(argc, argv);
+  Output out(options.json);
+  if (!options.error.empty()) {
+    std::fprintf(stderr, "%s\n", options.error.c_str());
+    return kExitUsage;
   }
-  if (command == "selfcheck") return SelfCheck(libraryName, root);
-  return Usage();
+  const Command* command = Find(commands, options);
+  if (command == nullptr) return Usage(commands);
+  const int status = command->run(options, out);
+  out.Print(status != kExitOk);
+  // Everything is printed before the library's and the module's teardown at exit.
+  std::fflush(stdout);
+  return status;
 }
