@@ -4,6 +4,7 @@
 // docs/certificate-store.md).
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "cryptlib.h"
@@ -40,17 +41,22 @@ bool EnsureDirectory(const std::string& directory) {
   return DirectoryExists(directory);
 }
 
-// Moves the holder's present certificate file (".pem", then ".cer") aside to
-// the next numbered backup. Each file gets a name of its own, so a holder
-// with both keeps both.
-bool MoveCertificatesAside(const std::string& directory, const std::string& uid) {
-  bool moved = true;
+// Backs up the holder's present certificate files (".pem", then ".cer") to
+// the next numbered backups, each under a name of its own, so a holder with
+// both keeps both. The ".pem" stays in place until the new certificate
+// replaces it in one step; the ".cer" is moved aside. Until the retirement is
+// committed, a failure puts both back.
+bool BackUpCertificates(FileRetirement& retirement, const std::string& directory, const std::string& uid) {
   for (const std::string& name : {CertificateFileName(uid), CertificateCerFileName(uid)}) {
     if (!FileExists(directory + name)) continue;
     const std::string backup = NextBackupName(directory, uid);
-    if (backup.empty() || !platform::Os().RenameFile(directory + name, directory + backup)) moved = false;
+    if (backup.empty()) return false;
+    const bool pem = name == CertificateFileName(uid);
+    if (!(pem ? retirement.Keep(directory + name, directory + backup)
+              : retirement.Retire(directory + name, directory + backup)))
+      return false;
   }
-  return moved;
+  return true;
 }
 
 // The CA list entries within the list's first characters; empty entries (a
@@ -91,6 +97,7 @@ int32_t TMPro1CryptoEngine::CreateDirStructure(const char* ownCertificate, const
     if (source != ownParam && !CopyFileContents(source, ownParam)) return CE_KEY_FILE_IO;
     if (const int32_t result = InternalIncludePublicKey(certDirectory, source, false)) return result;
 
+    const std::lock_guard<std::recursive_mutex> hold(NumberedNameLock());
     for (const std::string& caFile : caFiles) {
       const std::string target = caDirectory + NextCaFileName(caDirectory);
       if (!CopyFileContents(ExpandRootPath(caFile), target)) return CE_KEY_FILE_IO;
@@ -127,9 +134,15 @@ int32_t TMPro1CryptoEngine::InternalIncludePublicKey(const std::string& director
     // Filed already (the own certificate kept in the directory): moving it
     // aside would lose the very file to include.
     if (SamePath(source, target)) return UpdateCertCashByFile(target);
-    // A certificate that could not be moved aside would be overwritten.
-    if (!MoveCertificatesAside(directory, uid)) return CE_KEY_FILE_IO;
-    if (!(move ? MoveFile(source, target) : CopyFileContents(source, target))) return CE_KEY_FILE_IO;
+    {
+      // A certificate that could not be backed up would be overwritten; one
+      // that could not be replaced stays as it was.
+      const std::lock_guard<std::recursive_mutex> hold(NumberedNameLock());
+      FileRetirement retirement;
+      if (!BackUpCertificates(retirement, directory, uid)) return CE_KEY_FILE_IO;
+      if (!(move ? MoveFile(source, target) : CopyFileContents(source, target))) return CE_KEY_FILE_IO;
+      retirement.Commit();
+    }
     return UpdateCertCashByFile(target);
   });
 }
@@ -175,9 +188,12 @@ int32_t TMPro1CryptoEngine::RemoveCertificate(const char* uid) {
     if (const int32_t result = GetCurrentUserUID(own)) return result;
     if (std::strcmp(own, uid) == 0) return CE_REMOVE_SELF;
     const std::string directory = CertificateDirectory();
-    for (const std::string& name : {CertificateFileName(uid), CertificateCerFileName(uid)}) {
-      const std::string file = directory + name;
-      if (FileExists(file) && !platform::Os().DeleteFile(file)) return CE_KEY_FILE_IO;
+    {
+      const std::lock_guard<std::recursive_mutex> hold(NumberedNameLock());
+      for (const std::string& name : {CertificateFileName(uid), CertificateCerFileName(uid)}) {
+        const std::string file = directory + name;
+        if (FileExists(file) && !platform::Os().DeleteFile(file)) return CE_KEY_FILE_IO;
+      }
     }
     ClearCash();
     return CE_OK;
@@ -197,11 +213,14 @@ int32_t TMPro1CryptoEngine::IncludeCACertificateFromTransfer(const char* transfe
     if (!EnsureDirectory(directory)) return CE_KEY_FILE_IO;
     TransferRecord record;
     if (const int32_t result = GetPublicKeyBlockByTransfer(transfer, record)) return result;
-    const std::string name = NextTransferCaFileName(directory);
-    if (name.empty()) return CE_KEY_FILE_IO;
-    const std::string target = directory + name;
-    if (!WriteBufferToFile(target.c_str(), record.data.data(), static_cast<int32_t>(record.data.size())))
-      return CE_KEY_FILE_IO;
+    {
+      const std::lock_guard<std::recursive_mutex> hold(NumberedNameLock());
+      const std::string name = NextTransferCaFileName(directory);
+      if (name.empty()) return CE_KEY_FILE_IO;
+      const std::string target = directory + name;
+      if (!WriteBufferToFile(target.c_str(), record.data.data(), static_cast<int32_t>(record.data.size())))
+        return CE_KEY_FILE_IO;
+    }
     ClearCash();
     return CE_OK;
   });
@@ -226,19 +245,40 @@ int32_t TMPro1CryptoEngine::IncludeCRL(const char* path) {
     const std::string issuer = issuerOf(source);
     if (issuer.empty()) return CE_CRL_BAD;
 
+    std::unique_lock<std::recursive_mutex> hold(NumberedNameLock());
     std::vector<std::string> lists;
     ListFilesByExt(directory, "pem", lists, false);
     ListFilesByExt(directory, "crl", lists, false);
+    std::string older;
     for (const std::string& list : lists) {
       // A list the host names from inside the directory is the new one, not
       // an older one to replace.
       if (SameTextAscii(list, source) || issuerOf(list) != issuer) continue;
-      if (!platform::Os().DeleteFile(list)) return CE_KEY_FILE_IO;
+      older = list;
       break;
     }
-    if (!MoveFile(source, directory + NextCrlFileName(directory))) return CE_KEY_FILE_IO;
+    // The new list goes in before the older one goes: the directory always
+    // holds one of the issuer's lists, whole.
+    const std::string target = directory + NextCrlFileName(directory);
+    bool copied = false;
+    if (!platform::Os().RenameFile(source, target)) {
+      if (!CopyFileContents(source, target)) return CE_KEY_FILE_IO;
+      copied = true;
+    }
+    if (!older.empty() && !platform::Os().DeleteFile(older)) {
+      // The older list stays: the new one goes back where it came from.
+      if (copied) {
+        platform::Os().DeleteFile(target);
+      } else {
+        platform::Os().RenameFile(target, source);
+      }
+      return CE_KEY_FILE_IO;
+    }
+    // The list is in; a source that cannot be taken away is reported.
+    const bool sourceLeft = copied && !platform::Os().DeleteFile(source);
+    hold.unlock();
     ClearCash();
-    return CE_OK;
+    return sourceLeft ? CE_KEY_FILE_IO : CE_OK;
   });
 }
 

@@ -4,6 +4,7 @@
 // engine's signing, the module's reading of a certificate's UID, and the
 // files a transfer is stored in.
 #include <algorithm>
+#include <mutex>
 #include <string>
 
 #include "cryptlib.h"
@@ -152,24 +153,34 @@ int32_t TMPro1CryptoEngine::SavePublicKeyFromTransfer(const char* directory, con
 int32_t TMPro1CryptoEngine::IncludePublicKeyTransfer(const char* transfer) {
   return Guarded("TMProCryptoEngine.IncludePublicKeyTransfer: ", [&]() -> int32_t {
     const std::string directory = CertificateDirectory();
+    // The saved file's number is free only until another thread takes it.
+    const std::lock_guard<std::recursive_mutex> hold(NumberedNameLock());
     const std::string saved = directory + NextTransferTempFileName(directory);
     if (const int32_t result = SaveTransferToFile(directory, transfer, saved.substr(directory.size()))) return result;
     if (!FileExists(saved)) return CE_TRANSFER_EXTRACT;
     std::string uid;
-    if (const int32_t result = ReadCertFileField(saved, UIDField(), uid)) return result;
-    if (const int32_t result = CheckUidFileName(uid)) {
-      // Left in the directory, the refused certificate would count as a
-      // known holder for the module.
+    // Left in the directory, a certificate that is not filed would count as a
+    // known holder for the module: every failure from here deletes it.
+    auto discard = [&](int32_t result) {
       platform::Os().DeleteFile(saved);
       return result;
-    }
+    };
+    if (const int32_t result = ReadCertFileField(saved, UIDField(), uid)) return discard(result);
+    if (const int32_t result = CheckUidFileName(uid)) return discard(result);
+    // The holder's present file (".pem", else ".cer") is backed up; it comes
+    // back unless the new certificate is filed.
+    FileRetirement retirement;
     for (const std::string& name : {CertificateFileName(uid), CertificateCerFileName(uid)}) {
       if (!FileExists(directory + name)) continue;
       const std::string backup = NextBackupName(directory, uid);
-      if (backup.empty() || !platform::Os().RenameFile(directory + name, directory + backup)) return CE_KEY_FILE_IO;
+      const bool pem = name == CertificateFileName(uid);
+      if (backup.empty() || !(pem ? retirement.Keep(directory + name, directory + backup)
+                                  : retirement.Retire(directory + name, directory + backup)))
+        return discard(CE_KEY_FILE_IO);
       break;
     }
-    if (!platform::Os().RenameFile(saved, directory + CertificateFileName(uid))) return CE_KEY_FILE_IO;
+    if (!platform::Os().RenameFile(saved, directory + CertificateFileName(uid))) return discard(CE_KEY_FILE_IO);
+    retirement.Commit();
     return CE_OK;
   });
 }

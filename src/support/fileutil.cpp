@@ -255,4 +255,33 @@ std::string GetTempDir() {
   return Os().TempDirectory();
 }
 
+std::recursive_mutex& NumberedNameLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+
+std::string UnusedNameBeside(const std::string& path) {
+  return TemporaryNameBeside(path);
+}
+
+FileRetirement::~FileRetirement() {
+  if (committed_) return;
+  for (auto it = backups_.rbegin(); it != backups_.rend(); ++it) Os().RenameFile(it->second, it->first);
+}
+
+bool FileRetirement::Keep(const std::string& file, const std::string& backup) {
+  const uint32_t attributes = Os().GetAttributes(file);
+  if (attributes != platform::kInvalidAttributes && (attributes & platform::kAttrReadOnly) != 0)
+    return Retire(file, backup);
+  if (!CopyFileContents(file, backup)) return false;
+  backups_.emplace_back(file, backup);
+  return true;
+}
+
+bool FileRetirement::Retire(const std::string& file, const std::string& backup) {
+  if (!Os().RenameFile(file, backup)) return false;
+  backups_.emplace_back(file, backup);
+  return true;
+}
+
 }  // namespace cryptlib

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace cryptlib {
@@ -45,5 +47,39 @@ void ListFilesByExt(const std::string& directory, const std::string& suffix, std
 bool ForceDirectories(const std::string& path);
 // The system's temporary directory as the system reports it.
 std::string GetTempDir();
+// A name beside path that no file has: path + ".~<thread>-<counter>.tmp". It
+// never looks like a numbered file or a certificate, so no enumeration of the
+// store takes a file of that name for one.
+std::string UnusedNameBeside(const std::string& path);
+
+// Held while an operation picks a free numbered name in a directory and fills
+// it, so that two threads of the process never pick the same name: the
+// platform has no exclusive create of a file, and a rename onto the name
+// would replace the other thread's file. Re-entrant, so an operation that
+// holds it may call another that takes it.
+std::recursive_mutex& NumberedNameLock();
+
+// The previous files of an operation that replaces files, with the way back.
+// Keep leaves the file in place, to be replaced in one step later, and makes
+// the backup a copy of it; a read-only file, which cannot be replaced, is
+// renamed to the backup instead. Retire renames the file to the backup.
+// Unless Commit is called, the destructor puts every backup back over its
+// file (last first), so a failure in between leaves the previous files where
+// they were, and never a moment in which a kept file is missing.
+class FileRetirement {
+ public:
+  FileRetirement() = default;
+  ~FileRetirement();
+  FileRetirement(const FileRetirement&) = delete;
+  FileRetirement& operator=(const FileRetirement&) = delete;
+
+  bool Keep(const std::string& file, const std::string& backup);
+  bool Retire(const std::string& file, const std::string& backup);
+  void Commit() { committed_ = true; }
+
+ private:
+  std::vector<std::pair<std::string, std::string>> backups_;  // file, backup
+  bool committed_ = false;
+};
 
 }  // namespace cryptlib

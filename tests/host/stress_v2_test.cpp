@@ -1,9 +1,13 @@
 // Engines on several threads, two of them sharing one engine, running every
-// kind of work at once over the thread-safe module: encryption, detached and
-// attached signatures, transfers and reports, parameter reads, error texts and
-// cache clears. Every result is checked. A watchdog aborts the program when
-// the workers do not finish within a generous bound, so a deadlock fails CI
-// instead of hanging it.
+// kind of work at once over the thread-safe module for a bounded time:
+// encryption, detached and attached signatures, transfers and reports,
+// parameter reads, error texts, cache clears, and the certificate store
+// changing under them (certificates included from files and from transfers
+// and removed again, CA certificates from transfers, revocation lists
+// replaced), all engines sharing one
+// certificate directory and one key directory. Every result is checked. A
+// watchdog aborts the program when the workers do not finish within a
+// generous bound, so a deadlock fails CI instead of hanging it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,7 +17,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,7 +36,12 @@ namespace {
 constexpr int kUsers = 5;
 // Threads 0 to 4 each own an engine; thread 5 shares user 4's.
 constexpr int kThreads = kUsers + 1;
-constexpr int kRounds = 30;
+// Each thread works until the time is up (at least kMinRounds rounds, so a
+// slow build under a sanitizer still does every kind of work), at most
+// kMaxRounds rounds.
+constexpr auto kWorkTime = std::chrono::seconds(6);
+constexpr int kMinRounds = 3;
+constexpr int kMaxRounds = 5000;
 constexpr auto kWatchdogBound = std::chrono::seconds(120);
 
 std::string Name(int user) {
@@ -69,19 +81,39 @@ class Watchdog {
   std::thread thread_;
 };
 
+std::string ReadAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream contents;
+  contents << in.rdbuf();
+  return contents.str();
+}
+
+void WriteAll(const std::string& path, const std::string& contents) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << contents;
+}
+
 class Stress : public FakeEngineTest {
  protected:
   void SetUp() override {
     FakeEngineTest::SetUp();
     for (int user = 0; user < kUsers; ++user) AddCertificate(Name(user) + ".pem", "/C=RU/O=Bank/CN=" + Name(user));
+    keys_.MakeDir("CRL");
+    keys_.MakeDir("CA");
+    for (int thread = 0; thread < kThreads; ++thread) incoming_.MakeDir(std::to_string(thread));
   }
 
-  // An engine of user over the shared certificate directory.
+  // An engine of user over the shared certificate and key directories.
   CRYPT_HANDLE OpenEngine(int user) const {
     CRYPT_HANDLE h = api().GetCryptObj();
     SetParam(h, 2, certs_.path());
     SetParam(h, 1, certs_ / (Name(user) + ".pem"));
+    SetParam(h, 3, keys_.path());
     return h;
+  }
+  // A file of the thread's own incoming directory.
+  std::string Incoming(int thread, const std::string& name) const {
+    return incoming_ / (std::to_string(thread) + "/" + name);
   }
 
   // Counts checks and the failed ones without stopping the thread.
@@ -176,32 +208,124 @@ class Stress : public FakeEngineTest {
                 round);
   }
 
-  // One thread's rounds on its engine.
-  void Work(CRYPT_HANDLE h, int user, int thread, Tally& tally) const {
-    for (int round = 0; round < kRounds; ++round) {
+  // A holder of the thread's own comes and goes: his certificate is included
+  // from a file (moved in) and from a transfer, the engine encrypts for him,
+  // and after each removal it no longer does. The other threads file and
+  // remove their own holders in the same directory at the same time.
+  void CertificateChurn(CRYPT_HANDLE h, int round, int thread, Tally& tally) const {
+    const std::string holder = "Temp" + std::to_string(thread);
+    const std::string filed = certs_ / (holder + ".pem");
+    const std::string incoming = Incoming(thread, holder + ".pem");
+    const std::string text = FakeCertificate("/C=RU/O=Bank/CN=" + holder) + "Round: " + std::to_string(round) + "\n";
+    WriteAll(incoming, text);
+    tally.Check(api().IncludePublicKey(h, incoming.c_str()) == 0 && ReadAll(filed) == text &&
+                    !std::filesystem::exists(incoming),
+                "IncludePublicKey", thread, round);
+    tally.Check(EncryptsFor(h, holder), "EncodeData for an included holder", thread, round);
+    tally.Check(api().RemoveCertificate(h, holder.c_str()) == 0 && !std::filesystem::exists(filed), "RemoveCertificate",
+                thread, round);
+    tally.Check(!EncryptsFor(h, holder), "EncodeData for a removed holder", thread, round);
+
+    const std::string again = text + "Transfer: yes\n";
+    WriteAll(incoming, again);
+    std::vector<char> transfer(static_cast<size_t>(api().GetMaxPublicKeyTransferSize(h)));
+    tally.Check(api().GetPublicKeyTransferByFile(h, transfer.data(), incoming.c_str()) == 0,
+                "GetPublicKeyTransferByFile", thread, round);
+    // The certificate filed is this transfer's, whatever the others include.
+    tally.Check(api().IncludePublicKeyTransfer(h, transfer.data()) == 0 && ReadAll(filed) == again,
+                "IncludePublicKeyTransfer", thread, round);
+    tally.Check(EncryptsFor(h, holder), "EncodeData for a holder from a transfer", thread, round);
+    tally.Check(api().RemoveCertificate(h, holder.c_str()) == 0 && !std::filesystem::exists(filed),
+                "RemoveCertificate after a transfer", thread, round);
+    std::filesystem::remove(incoming);
+  }
+
+  // The thread's own issuer's list is replaced by a newer one while the
+  // other threads replace theirs in the same directory: afterwards the
+  // directory holds exactly one list of that issuer, the newest.
+  void RevocationLists(CRYPT_HANDLE h, int round, int thread, Tally& tally) const {
+    const std::string issuer = "/C=RU/CN=Stress CA " + std::to_string(thread);
+    const std::string list = "FAKE CRL\nIssuer: " + issuer + "\nRound: " + std::to_string(round) + "\n";
+    const std::string incoming = Incoming(thread, "new.crl");
+    WriteAll(incoming, list);
+    tally.Check(api().IncludeCRL(h, incoming.c_str()) == 0, "IncludeCRL", thread, round);
+    int lists = 0;
+    bool newest = false;
+    // The other threads add and delete lists meanwhile: no exceptions.
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(keys_ / "CRL", error), end; !error && it != end; it.increment(error)) {
+      const std::string contents = ReadAll(it->path());
+      if (contents.find("Issuer: " + issuer + "\n") == std::string::npos) continue;
+      ++lists;
+      newest = contents == list;
+    }
+    tally.Check(!error && lists == 1 && newest, "one list per issuer, the newest", thread, round);
+  }
+
+  // A CA certificate of the thread's own arrives by transfer while the others
+  // file theirs in the same CA directory: it is there once, whole, and the
+  // test takes it away again.
+  void CaCertificates(CRYPT_HANDLE h, int round, int thread, Tally& tally) const {
+    const std::string ca =
+        FakeCertificate("/C=RU/CN=Stress CA " + std::to_string(thread)) + "Round: " + std::to_string(round) + "\n";
+    const std::string incoming = Incoming(thread, "ca.pem");
+    WriteAll(incoming, ca);
+    std::vector<char> transfer(static_cast<size_t>(api().GetMaxPublicKeyTransferSize(h)));
+    tally.Check(api().GetPublicKeyTransferByFile(h, transfer.data(), incoming.c_str()) == 0 &&
+                    api().IncludeCACertificateFromTransfer(h, transfer.data()) == 0,
+                "IncludeCACertificateFromTransfer", thread, round);
+    std::vector<std::filesystem::path> filed;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(keys_ / "CA", error), end; !error && it != end; it.increment(error))
+      if (ReadAll(it->path()) == ca) filed.push_back(it->path());
+    tally.Check(!error && filed.size() == 1, "the CA certificate filed once", thread, round);
+    for (const auto& path : filed) std::filesystem::remove(path, error);
+  }
+
+  bool EncryptsFor(CRYPT_HANDLE h, const std::string& uid) const {
+    std::vector<char> buffer(64 + static_cast<size_t>(api().GetMaxAdditionEx(h, uid.c_str())), 'x');
+    int32_t length = 64;
+    return api().EncodeData(h, buffer.data(), &length, uid.c_str()) == 0;
+  }
+
+  // One thread's rounds on its engine, until the time is up; answers the
+  // number of rounds.
+  int Work(CRYPT_HANDLE h, int user, int thread, Tally& tally, std::chrono::steady_clock::time_point end) const {
+    int round = 0;
+    for (; round < kMaxRounds && (round < kMinRounds || std::chrono::steady_clock::now() < end); ++round) {
       Encryption(h, user, round, thread, tally);
       Signatures(h, user, round, thread, tally);
       TransfersAndReports(h, user, round, thread, tally);
       ParametersAndTexts(h, round, thread, tally);
+      CertificateChurn(h, round, thread, tally);
+      RevocationLists(h, round, thread, tally);
+      CaCertificates(h, round, thread, tally);
       // The contexts other threads are using go away under them.
       if ((round + thread) % 3 == 0) api().ClearCash(h);
       if ((round + thread) % 5 == 0)
         tally.Check(api().UpdateCertificateCash(h, Name((user + 1) % kUsers).c_str()) == 0, "UpdateCertificateCash",
                     thread, round);
     }
+    return round;
   }
+
+  TestDir keys_;
+  TestDir incoming_;
 };
 
 TEST_F(Stress, EveryKindOfWorkOnSeveralEnginesAtOnce) {
   std::vector<CRYPT_HANDLE> engines;
   for (int user = 0; user < kUsers; ++user) engines.push_back(OpenEngine(user));
   Tally tally;
+  std::atomic<long> rounds{0};
   {
     Watchdog watchdog("the stress workers");
+    const auto end = std::chrono::steady_clock::now() + kWorkTime;
     std::vector<std::thread> threads;
     for (int thread = 0; thread < kThreads; ++thread) {
       const int user = thread < kUsers ? thread : kUsers - 1;
-      threads.emplace_back([&, thread, user] { Work(engines[static_cast<size_t>(user)], user, thread, tally); });
+      threads.emplace_back(
+          [&, thread, user] { rounds += Work(engines[static_cast<size_t>(user)], user, thread, tally, end); });
     }
     for (std::thread& thread : threads) thread.join();
     watchdog.Finish();
@@ -209,9 +333,13 @@ TEST_F(Stress, EveryKindOfWorkOnSeveralEnginesAtOnce) {
   for (CRYPT_HANDLE h : engines) api().DoneEngine(h);
 
   EXPECT_EQ(tally.wrong.load(), 0) << "first failure: " << tally.firstFailure;
-  // Nothing was skipped: every planned check ran.
-  const long perRound = 3 + 5 + 4 + 4;
-  EXPECT_GE(tally.operations.load(), static_cast<long>(kThreads) * kRounds * perRound);
+  // Nothing was skipped: every planned check of every round ran.
+  const long perRound = 3 + 5 + 4 + 4 + 8 + 2 + 2;
+  EXPECT_GE(rounds.load(), static_cast<long>(kThreads) * kMinRounds);
+  EXPECT_GE(tally.operations.load(), rounds.load() * perRound);
+  std::printf("[ stress   ] %ld rounds, %ld checked operations on %d threads and %d engines\n", rounds.load(),
+              tally.operations.load(), kThreads, kUsers);
+  RecordProperty("rounds", std::to_string(rounds.load()));
   RecordProperty("checked_operations", std::to_string(tally.operations.load()));
 }
 

@@ -1,0 +1,145 @@
+// Fault injection through the platform layer: a Platform that counts the
+// file operations that change or read the disk and fails the n-th of one
+// kind, and a sweep that fails every such operation of an engine operation in
+// turn and checks what the failure left behind.
+//
+// Typical use (see fault_store_test.cpp, fault_keyset_test.cpp):
+//
+//   test::FaultPlatform faults(platform::SystemPlatform());
+//   platform::SetPlatformForTesting(&faults);
+//   test::FaultSweep sweep;
+//   sweep.prepare = [&] { /* a fresh store */ };
+//   sweep.run = [&] { return engine.IncludeCRL(path); };
+//   sweep.checkFailed = [&](int32_t code) { /* old or new, never neither */ };
+//   sweep.checkSucceeded = [&] { /* the whole new state */ };
+//   test::RunFaultSweeps(faults, sweep);
+//
+// The platform has no copy call: a copy (support/fileutil) reads the source
+// and writes its bytes to a temporary beside the target, which is then renamed
+// over it. The write of a copy is counted as a write and as a copy: a write of
+// exactly the bytes the same thread read last. Failing each read, copy, write
+// and rename in turn fails every step of every copy.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace cryptlib::test {
+
+enum class FaultOp {
+  kWrite,            // WriteFile
+  kRename,           // RenameFile
+  kCopy,             // the WriteFile of a copy (also counted as a write)
+  kRead,             // ReadFile (the first step of every copy)
+  kDelete,           // DeleteFile, RemoveDirectory
+  kCreateDirectory,  // CreateDirectory, CreatePrivateDirectory
+  kAny,              // every one of the above, counted together
+};
+inline constexpr FaultOp kAllFaultOps[] = {FaultOp::kWrite,  FaultOp::kRename,          FaultOp::kCopy, FaultOp::kRead,
+                                           FaultOp::kDelete, FaultOp::kCreateDirectory, FaultOp::kAny};
+const char* FaultOpName(FaultOp op);
+
+enum class FaultMode {
+  kOnce,        // only the n-th operation fails (a transient error)
+  kFromThenOn,  // the n-th and every later one fail (a full disk, a volume gone read-only)
+};
+inline constexpr FaultMode kAllFaultModes[] = {FaultMode::kOnce, FaultMode::kFromThenOn};
+const char* FaultModeName(FaultMode mode);
+
+// Forwards to a target and fails on request. Counting and failing are
+// thread-safe; arming is meant for the test's own thread between operations.
+class FaultPlatform : public platform::PlatformWrapper {
+ public:
+  explicit FaultPlatform(platform::Platform& target) : PlatformWrapper(target) {}
+
+  // Counts from zero again; from now on the failAt-th operation of op
+  // (counted from 1; 0 fails nothing) fails, and with kFromThenOn every later
+  // one of op too. A failed operation does nothing and answers false.
+  void Arm(FaultOp op, int failAt, FaultMode mode = FaultMode::kOnce);
+  // Stops failing; the counts stay readable.
+  void Disarm() { failAt_ = 0; }
+
+  // Operations of op seen since Arm (failed ones included).
+  int Count(FaultOp op) const { return counts_[static_cast<size_t>(op)].load(); }
+  // Operations failed on purpose since Arm: all, or those of one kind.
+  int Injected() const { return injected_.load(); }
+  int Injected(FaultOp op) const { return injectedByOp_[static_cast<size_t>(op)].load(); }
+  // The mode of the last Arm: whether failures went on after the first.
+  FaultMode Mode() const { return mode_.load(); }
+  // The first operation failed on purpose since Arm, e.g. "RenameFile(a, b)".
+  std::string FirstInjected() const;
+
+  bool WriteFile(const std::string& path, const void* data, size_t size) override;
+  bool RenameFile(const std::string& from, const std::string& to) override;
+  bool ReadFile(const std::string& path, std::string& contents) override;
+  bool DeleteFile(const std::string& path) override;
+  bool RemoveDirectory(const std::string& path) override;
+  bool CreateDirectory(const std::string& path) override;
+  bool CreatePrivateDirectory(const std::string& path) override;
+
+ private:
+  static constexpr size_t kOps = 7;
+  // Counts the operation (a copy's write also as a copy); true when it is to
+  // fail.
+  bool Fails(FaultOp op, const std::string& what, bool copy = false);
+
+  std::atomic<int> counts_[kOps] = {};
+  std::atomic<int> injected_{0};
+  std::atomic<int> injectedByOp_[kOps] = {};
+  std::atomic<FaultOp> op_{FaultOp::kAny};
+  std::atomic<int> failAt_{0};
+  std::atomic<FaultMode> mode_{FaultMode::kOnce};
+  mutable std::mutex lock_;
+  std::string firstInjected_;
+};
+
+// One operation to sweep and the checks of what it leaves. Every run starts
+// from prepare(); the operation answers a status (0 is success).
+struct FaultSweep {
+  std::string name;
+  // A fresh state: the same before every run.
+  std::function<void()> prepare;
+  // The operation under test.
+  std::function<int32_t()> run;
+  // After a run that answered a failure: what the host relies on is intact,
+  // the previous state or the complete new one, never a mixture, a loss or a
+  // truncated file. Gets the code answered.
+  std::function<void(int32_t code)> checkFailed;
+  // After a run that answered success (without a fault, with a fault the
+  // operation got round, or a retry): the complete new state.
+  std::function<void()> checkSucceeded;
+  // The host's second attempt after a failure, without faults; the default
+  // runs run() again. Operations that consume their input (a file moved into
+  // the store) supply it again here, as a host would.
+  std::function<int32_t()> retry;
+};
+
+// What one sweep did.
+struct SweepFigures {
+  int operations = 0;  // operations of the kind in a run without faults
+  int runs = 0;        // runs with a fault armed
+  int injected = 0;    // operations failed on purpose, over all runs
+  int failed = 0;      // runs that answered a failure (then checked and retried)
+  int absorbed = 0;    // runs that got round the fault and answered success
+};
+
+// Runs the operation once without faults to count the operations of op,
+// then for every n from 1 to that count: prepare(), the run with the n-th
+// operation failing, the checks, and after a failure the retry without faults
+// and checkSucceeded(). Stops at the first run whose checks fail.
+SweepFigures RunFaultSweep(FaultPlatform& platform, const FaultSweep& sweep, FaultOp op, FaultMode mode);
+
+// RunFaultSweep over every FaultOp in each of modes; prints one line of
+// figures per sweep and records the totals as test properties. Answers the
+// number of operations failed on purpose.
+int RunFaultSweeps(FaultPlatform& platform, const FaultSweep& sweep,
+                   std::initializer_list<FaultMode> modes = {FaultMode::kOnce, FaultMode::kFromThenOn});
+
+}  // namespace cryptlib::test
