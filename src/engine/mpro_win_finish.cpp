@@ -25,46 +25,38 @@ constexpr const char* kNewCertificateForExchange = "tmp_cert.pem";
 // Where a holder's present certificate waits until the exchange is done.
 constexpr const char* kSetAsideSuffix = ".keep";
 
-// The files the finish moved, to be put back unless it completes.
-class MovedFiles {
+// What the finish moved and created before the key sets are exchanged. Unless
+// it completes, the created files go and then (the retirement's own
+// destructor, which runs after this one's body) the moved files come back.
+class FinishJournal {
  public:
-  ~MovedFiles() {
-    if (!committed_) PutBack();
+  FinishJournal() = default;
+  FinishJournal(const FinishJournal&) = delete;
+  FinishJournal& operator=(const FinishJournal&) = delete;
+  ~FinishJournal() {
+    if (committed_) return;
+    for (auto file = created_.rbegin(); file != created_.rend(); ++file) platform::Os().DeleteFile(*file);
   }
-  MovedFiles() = default;
-  MovedFiles(const MovedFiles&) = delete;
-  MovedFiles& operator=(const MovedFiles&) = delete;
 
-  // Moves from to to; with discard the moved file goes when the finish
-  // completes (a certificate that the new one replaces), else it stays (the
-  // kept signing key).
-  bool Move(const std::string& from, const std::string& to, bool discard) {
-    platform::Platform& os = platform::Os();
-    if (FileExists(to) && !os.DeleteFile(to)) return false;
-    if (!os.RenameFile(from, to)) return false;
-    moves_.push_back({from, to, discard});
+  // A file the finish keeps under another name (the signing key backup).
+  bool Keep(const std::string& from, const std::string& to) { return moved_.Retire(from, to); }
+  // A file set aside until the finish completes, then deleted.
+  bool SetAside(const std::string& file) {
+    const std::string aside = file + kSetAsideSuffix;
+    if (!moved_.Retire(file, aside)) return false;
+    setAside_.push_back(aside);
     return true;
   }
-  // A file the finish created where a moved one was.
   void Created(const std::string& file) { created_.push_back(file); }
   void Commit() {
     committed_ = true;
-    for (const Move_& move : moves_)
-      if (move.discard) platform::Os().DeleteFile(move.to);
+    moved_.Commit();
+    for (const std::string& file : setAside_) platform::Os().DeleteFile(file);
   }
 
  private:
-  struct Move_ {
-    std::string from, to;
-    bool discard;
-  };
-  void PutBack() {
-    platform::Platform& os = platform::Os();
-    for (auto file = created_.rbegin(); file != created_.rend(); ++file) os.DeleteFile(*file);
-    for (auto move = moves_.rbegin(); move != moves_.rend(); ++move) os.RenameFile(move->to, move->from);
-  }
-
-  std::vector<Move_> moves_;
+  FileRetirement moved_;
+  std::vector<std::string> setAside_;
   std::vector<std::string> created_;
   bool committed_ = false;
 };
@@ -123,8 +115,8 @@ int32_t TMProWinCryptoEngine::ExchangeForNewKeys(const FinishPaths& paths) {
     RG_DeleteKeyFiles();
     return CE_CERT_KEY_MISMATCH;
   }
-  MovedFiles moved;
-  if (!paths.signKeyBackup.empty() && !moved.Move(signKey.data(), paths.signKeyBackup, false)) return CE_EXCHANGE_IO;
+  FinishJournal journal;
+  if (!paths.signKeyBackup.empty() && !journal.Keep(signKey.data(), paths.signKeyBackup)) return CE_EXCHANGE_IO;
   std::string uid;
   if (const int32_t result = ReadCertFileField(newCertificate, UIDField(), uid)) return result;
   // The UID names files in the certificate directory: a name that reaches
@@ -134,14 +126,14 @@ int32_t TMProWinCryptoEngine::ExchangeForNewKeys(const FinishPaths& paths) {
   // set aside rather than deleted until the key sets are exchanged.
   for (const std::string& name : {uid + ".pem", uid + ".cer"}) {
     const std::string present = paths.certificates + name;
-    if (FileExists(present) && !moved.Move(present, present + kSetAsideSuffix, true)) return CE_EXCHANGE_IO;
+    if (FileExists(present) && !journal.SetAside(present)) return CE_EXCHANGE_IO;
   }
   const std::string filed = paths.certificates + uid + ".pem";
   if (!CopyFileContents(newCertificate, filed)) return CE_EXCHANGE_IO;
-  moved.Created(filed);
+  journal.Created(filed);
   if (!RG_ExchangeKeys(paths.keys, paths.remote, paths.ownCertificate, paths.remote + kNewCertificateForExchange))
     return CE_EXCHANGE_IO;
-  moved.Commit();
+  journal.Commit();
   return CE_OK;
 }
 
