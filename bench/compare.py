@@ -105,6 +105,14 @@ def recipients(table, results, module):
                   "≤ subject calls + 2 µs per recipient", own <= 2.0)
 
 
+def size_queries(table, results, module):
+    for function in ["GetCryptoParamNumber", "GetMaxUIDLength"]:
+        entry = results.get(f"SizeQuery/{function}/vendor")
+        if entry and "error_message" not in entry:
+            table.add(f"{module} {function} by itself (the engine makes 2 or 3 size queries per call)",
+                      fmt_us(cpu_us(entry)), "", "", "(part of the engine's figures above)", None)
+
+
 def throughput(entry):
     return entry.get("items_per_second", 0.0)
 
@@ -191,6 +199,7 @@ def main():
         if program == "bench_engine_fake":
             results = run(path, args.repetitions, args.min_time, "")
             engine_calls(table, results, "fake", [1024])
+            size_queries(table, results, "fake")
             recipients(table, results, "fake")
             scaling(table, results, "fake v2", 0)
         elif program == "bench_engine_reference":

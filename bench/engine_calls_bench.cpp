@@ -2,6 +2,7 @@
 // (same parameter values, same arguments), and the cost of resolving
 // recipients. Names: Call/<operation>/<fresh|cached>/<bytes>/<engine|vendor>
 // and Recipients/<n>/<engine|vendor|vendor+subjects>; compare.py pairs them.
+// SizeQuery/<function>/vendor: one of the module's size queries by itself.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -286,12 +287,35 @@ std::vector<size_t> Sizes() {
 #endif
 }
 
+// What one of the size queries the engine makes on every call (the
+// parameter count twice, and the UID or signature size where the operation
+// needs one) costs in the module itself: the fake logs it like any call.
+void RegisterSizeQueries() {
+  benchmark::RegisterBenchmark("SizeQuery/GetCryptoParamNumber/vendor", [](benchmark::State& state) {
+    const VendorTable& v = Installation::Get().vendor();
+    LogTrimmer trimmer;
+    for (auto _ : state) {
+      benchmark::DoNotOptimize(v.GetCryptoParamNumber());
+      trimmer.Tick();
+    }
+  });
+  benchmark::RegisterBenchmark("SizeQuery/GetMaxUIDLength/vendor", [](benchmark::State& state) {
+    const VendorTable& v = Installation::Get().vendor();
+    LogTrimmer trimmer;
+    for (auto _ : state) {
+      benchmark::DoNotOptimize(v.GetMaxUIDLength());
+      trimmer.Tick();
+    }
+  });
+}
+
 void RegisterAll() {
   for (const Operation& operation : Operations())
     for (const bool fresh : {false, true})
       for (const size_t size : Sizes()) RegisterCall(operation, fresh, size);
   for (const size_t count : {1, 5, 20}) RegisterRecipients(count);
   RegisterScaling();
+  RegisterSizeQueries();
 }
 
 }  // namespace

@@ -8,7 +8,7 @@ targets=(fake_modules)
 for source in tests/unit/*_test.cpp tests/host/*_test.cpp; do
   name=$(basename "$source" .cpp)
   kind=$(basename "$(dirname "$source")")
-  if [[ $name =~ ^(rwsyncs|cryptobj|binding_fake_v2|binding_fake_v1000|engine_concurrency_.*|stress_.*)_test$ ]]; then
+  if [[ $name =~ ^(rwsyncs|cryptobj|binding_fake_v2|binding_fake_v1000|reference_parse_cache|engine_concurrency_.*|stress_.*)_test$ ]]; then
     targets+=("${kind}_${name}")
   fi
 done

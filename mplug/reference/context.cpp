@@ -1,8 +1,13 @@
 #include "context.h"
 
+#include <openssl/crypto.h>
 #include <openssl/pem.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <mutex>
+#include <new>
+#include <utility>
 
 #include "certificates.h"
 #include "errors.h"
@@ -10,9 +15,125 @@
 #include "gost_engine.h"
 #include "module.h"
 #include "names.h"
+#include "parse_cache.h"
 
 namespace ref {
 namespace {
+
+// What a certificate file holds; no holder when it is not a certificate.
+struct CertificateFile {
+  HolderPtr holder;
+};
+
+struct KeyFile {
+  PkeyPtr key;
+};
+
+// Module objects that are never destroyed: they live in static storage, so
+// that a call arriving during exit still finds them, and the finaliser below
+// empties them while OpenSSL can still free what they hold.
+template <class T, class... Args>
+T& Immortal(Args&&... args) {
+  alignas(T) static unsigned char storage[sizeof(T)];
+  static T* object = new (storage) T(std::forward<Args>(args)...);
+  return *object;
+}
+
+// Bounds of the shared parses: a bank's certificate directory and a few
+// abonents' key sets and trust stores.
+SharedParses<CertificateFile>& SharedCertificates() {
+  return Immortal<SharedParses<CertificateFile>>(1024);
+}
+SharedParses<ContainerKeys>& SharedContainers() {
+  return Immortal<SharedParses<ContainerKeys>>(64);
+}
+SharedParses<KeyFile>& SharedKeyFiles() {
+  return Immortal<SharedParses<KeyFile>>(64);
+}
+SharedParses<TrustStore>& SharedTrust() {
+  return Immortal<SharedParses<TrustStore>>(16);
+}
+
+// Closes every context and drops every shared parse. Registered with atexit
+// after OpenSSL has registered its own clean-up, so it runs before that one
+// at exit, and when the module is unloaded.
+void ReleaseModuleObjects() {
+  Contexts().CloseAll();
+  SharedCertificates().Clear();
+  SharedContainers().Clear();
+  SharedKeyFiles().Clear();
+  SharedTrust().Clear();
+}
+
+void RegisterRelease() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    OPENSSL_init_crypto(0, nullptr);
+    std::atexit(ReleaseModuleObjects);
+  });
+}
+
+// The parse of a certificate file (native path); nullptr when it cannot be
+// read.
+std::shared_ptr<const CertificateFile> ReadCertificate(const std::string& nativePath) {
+  FileSet files;
+  files.Add(nativePath);
+  return SharedCertificates().Get(nativePath, files, [&]() -> std::shared_ptr<const CertificateFile> {
+    std::optional<std::string> contents = ReadWholeFile(nativePath);
+    if (!contents) return nullptr;
+    auto parsed = std::make_shared<CertificateFile>();
+    if (X509Ptr certificate = ParseCertificate(contents->data(), contents->size())) {
+      parsed->holder = MakeHolder(std::move(certificate));
+    }
+    return parsed;
+  });
+}
+
+// Adds an entry of a key container's directory (native) to files and answers
+// its path, matched without regard to case as the container looks for it. The
+// exact spelling is checked first, by the look that takes its state.
+std::string AddContainerEntry(FileSet& files, const std::string& directory, const char* name) {
+  const std::string exact = directory + "/" + name;
+  if (files.Add(exact)) return exact;
+  const std::string matched = NativePath(exact).value_or(exact);
+  if (matched != exact) files.Add(matched);
+  return matched;
+}
+
+// The keys of a container (native directory), with the failures of
+// LoadContainerKeys. Keyed by every file the container reads.
+std::shared_ptr<const ContainerKeys> ReadContainer(const std::string& nativeDirectory) {
+  FileSet files;
+  files.Add(nativeDirectory);
+  for (const char* name : {"mk.db3", "masks.db3", "kek.opq"}) AddContainerEntry(files, nativeDirectory, name);
+  const std::string keys = AddContainerEntry(files, nativeDirectory, "KEYS");
+  for (const std::string& file : FilesIn(keys)) files.Add(file);
+  return SharedContainers().Get(nativeDirectory, files, [&] {
+    return std::make_shared<const ContainerKeys>(LoadContainerKeys(nativeDirectory));
+  });
+}
+
+// A plain (unencrypted) PEM private key named by parameter 7.
+std::shared_ptr<const KeyFile> ReadKeyFile(const std::string& keyFile) {
+  const std::string native = RequirePath(keyFile, kErrPrivateKeyNotFound);
+  FileSet files;
+  files.Add(native);
+  return SharedKeyFiles().Get(native, files, [&] {
+    std::optional<std::string> contents = ReadWholeFile(native);
+    if (!contents) Fail(kErrPrivateKeyNotFound, keyFile);
+    BioPtr bio = MemoryBio(*contents);
+    EVP_PKEY* key = PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, const_cast<char*>(""));
+    if (key == nullptr) FailCrypto(kErrPrivateKeyNotFound, "cannot read " + keyFile);
+    auto parsed = std::make_shared<KeyFile>();
+    parsed->key.reset(key);
+    return std::shared_ptr<const KeyFile>(std::move(parsed));
+  });
+}
+
+PkeyPtr SharedKey(EVP_PKEY* key) {
+  EVP_PKEY_up_ref(key);
+  return PkeyPtr(key);
+}
 
 std::string Trim(const std::string& text) {
   size_t first = 0;
@@ -36,7 +157,7 @@ X509StorePtr NewStore(unsigned long flags) {
   return store;
 }
 
-std::shared_ptr<const TrustStore> BuildTrust(const std::string& caDirectory, const std::string& crlDirectory) {
+std::shared_ptr<const TrustStore> ParseTrust(const std::string& caDirectory, const std::string& crlDirectory) {
   auto trust = std::make_shared<TrustStore>();
   std::vector<X509Ptr> authorities = caDirectory.empty() ? std::vector<X509Ptr>() : CertificatesIn(caDirectory);
   trust->crls = crlDirectory.empty() ? std::vector<X509CrlPtr>() : CrlsIn(crlDirectory);
@@ -50,6 +171,17 @@ std::shared_ptr<const TrustStore> BuildTrust(const std::string& caDirectory, con
   }
   ERR_clear_error();  // duplicates across the directories are not an error
   return trust;
+}
+
+std::shared_ptr<const TrustStore> BuildTrust(const std::string& caDirectory, const std::string& crlDirectory) {
+  FileSet files;
+  for (const std::string* directory : {&caDirectory, &crlDirectory}) {
+    if (directory->empty()) continue;
+    files.Add(*directory);
+    for (const std::string& file : FilesIn(*directory)) files.Add(file);
+  }
+  return SharedTrust().Get(caDirectory + '\0' + crlDirectory, files,
+                           [&] { return ParseTrust(caDirectory, crlDirectory); });
 }
 
 }  // namespace
@@ -110,7 +242,10 @@ HolderPtr Context::Own() {
     if (own_) return own_;
   }
   if (path.empty()) Fail(kErrOwnCertificate, "parameter 1 is empty");
-  HolderPtr own = MakeHolder(ReadCertificateFile(path, kErrOwnCertificate));
+  std::shared_ptr<const CertificateFile> parsed = ReadCertificate(RequirePath(path, kErrOwnCertificate));
+  if (!parsed) Fail(kErrOwnCertificate, "cannot read " + path);
+  if (!parsed->holder) Fail(kErrNotCertificate, path);
+  HolderPtr own = parsed->holder;
   std::lock_guard lock(mutex_);
   if (!own_) own_ = own;
   return own_;
@@ -124,18 +259,20 @@ std::shared_ptr<const ContainerKeys> Context::Keys() {
     std::lock_guard lock(mutex_);
     if (keys_) return keys_;
   }
-  auto keys = std::make_shared<ContainerKeys>();
-  if (!directory.empty()) *keys = LoadContainerKeys(RequirePath(directory, kErrKeyDirectory));
+  std::shared_ptr<const ContainerKeys> keys;
+  if (!directory.empty()) keys = ReadContainer(RequirePath(directory, kErrKeyDirectory));
   if (!keyFile.empty()) {
     // A plain (unencrypted) PEM private key named by parameter 7, beside the
     // container: keys made by other tools can be used as they are.
-    std::optional<std::string> contents = ReadWholeFile(RequirePath(keyFile, kErrPrivateKeyNotFound));
-    if (!contents) Fail(kErrPrivateKeyNotFound, keyFile);
-    BioPtr bio = MemoryBio(*contents);
-    EVP_PKEY* key = PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, const_cast<char*>(""));
-    if (key == nullptr) FailCrypto(kErrPrivateKeyNotFound, "cannot read " + keyFile);
-    keys->keys.emplace_back(key);
-    keys->files.push_back(keyFile);
+    std::shared_ptr<const KeyFile> plain = ReadKeyFile(keyFile);
+    auto both = std::make_shared<ContainerKeys>();
+    if (keys) {
+      for (const PkeyPtr& key : keys->keys) both->keys.push_back(SharedKey(key.get()));
+      both->files = keys->files;
+    }
+    both->keys.push_back(SharedKey(plain->key.get()));
+    both->files.push_back(keyFile);
+    keys = std::move(both);
   }
   if (directory.empty() && keyFile.empty()) Fail(kErrKeyDirectory, "parameters 3 and 23 are empty");
   std::lock_guard lock(mutex_);
@@ -159,7 +296,10 @@ std::shared_ptr<const std::vector<HolderPtr>> Context::Directory(bool reread) {
   }
   auto holders = std::make_shared<std::vector<HolderPtr>>();
   if (!directory.empty()) {
-    for (X509Ptr& certificate : CertificatesIn(directory)) holders->push_back(MakeHolder(std::move(certificate)));
+    for (const std::string& file : FilesIn(directory)) {
+      std::shared_ptr<const CertificateFile> parsed = ReadCertificate(file);
+      if (parsed && parsed->holder) holders->push_back(parsed->holder);
+    }
   }
   std::lock_guard lock(mutex_);
   directory_ = holders;
@@ -270,10 +410,14 @@ bool ContextRegistry::Close(int32_t handle) {
 }
 
 ContextRegistry& Contexts() {
-  // Never destroyed: contexts left open at exit would otherwise free OpenSSL
-  // objects after OpenSSL's own cleanup has run.
-  static ContextRegistry* registry = new ContextRegistry;
-  return *registry;
+  RegisterRelease();
+  return Immortal<ContextRegistry>();
+}
+
+void ContextRegistry::CloseAll() {
+  std::map<int32_t, std::shared_ptr<Context>> closing;  // released after the lock
+  std::lock_guard lock(mutex_);
+  closing.swap(open_);
 }
 
 }  // namespace ref

@@ -1,7 +1,9 @@
 // A module context: the parameter values InitCrypto's caller set, and what
 // the context parsed from them (own certificate, private keys, the
 // certificate directory, the trust store), kept until the context is closed
-// or the parameter it came from changes.
+// or the parameter it came from changes. What a context parses comes from
+// the parses shared by all contexts (parse_cache.h), so a new context reads
+// again only the files that changed.
 //
 // Thread safety: several threads may use one context at once. The mutex
 // guards the values and the cache slots only; parsed state is handed out as
@@ -93,6 +95,8 @@ class ContextRegistry {
   int32_t Open();
   std::shared_ptr<Context> Find(int32_t handle) const;
   bool Close(int32_t handle);
+  // Closes every context (the module's release at unload and exit).
+  void CloseAll();
 
  private:
   mutable std::mutex mutex_;

@@ -23,7 +23,36 @@ namespace fs = std::filesystem;
 
 namespace ref {
 
+namespace {
+
+// The path with "/" between its components when it exists spelled exactly as
+// given (no drive): the answer the component-by-component match gives, since
+// every component then exists as named. nullopt otherwise.
+std::optional<std::string> ExactPath(const std::string& path) {
+  if (path.size() >= 2 && path[1] == ':') return std::nullopt;
+  std::string native;
+  native.reserve(path.size());
+  if (mplug_common::IsSeparator(path[0])) native += '/';
+  size_t components = 0;
+  for (size_t at = 0; at < path.size();) {
+    if (mplug_common::IsSeparator(path[at])) {
+      ++at;
+      continue;
+    }
+    if (components++ > 0) native += '/';
+    for (; at < path.size() && !mplug_common::IsSeparator(path[at]); ++at) native += path[at];
+  }
+  struct stat status {};
+  if (components == 0 || ::stat(native.c_str(), &status) != 0) return std::nullopt;
+  return native;
+}
+
+}  // namespace
+
 std::optional<std::string> NativePath(const std::string& path) {
+  if (path.empty()) return std::nullopt;
+  // The usual case in one system call instead of one per component.
+  if (std::optional<std::string> exact = ExactPath(path)) return exact;
   return mplug_common::ResolveWindowsPath(path);
 }
 

@@ -45,10 +45,9 @@ GostState LoadGost() {
 }
 
 const GostState& Gost() {
-  static std::once_flag once;
-  static GostState* state = nullptr;
-  std::call_once(once, [] { state = new GostState(LoadGost()); });
-  return *state;
+  // Destroyed at unload or exit: only the text; the engine stays with OpenSSL.
+  static const GostState state = LoadGost();
+  return state;
 }
 
 }  // namespace

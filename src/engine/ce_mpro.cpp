@@ -1,6 +1,7 @@
 // TMPro1CryptoEngine: construction, the binding, and the holder identities.
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "core/exceptions.h"
@@ -23,10 +24,22 @@ bool IsTrimmed(char c) {
   return static_cast<unsigned char>(c) <= 32;
 }
 
-std::string Trim(const std::string& text) {
-  auto first = std::find_if_not(text.begin(), text.end(), IsTrimmed);
-  auto last = std::find_if_not(text.rbegin(), text.rend(), IsTrimmed).base();
-  return first < last ? std::string(first, last) : std::string();
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && IsTrimmed(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsTrimmed(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// ExtractDNField(line, "/" + field + "=") without building the tag.
+std::string_view DNFieldValue(std::string_view line, std::string_view field) {
+  for (size_t at = line.find('/'); at != std::string_view::npos; at = line.find('/', at + 1)) {
+    const std::string_view rest = line.substr(at + 1);
+    if (rest.size() > field.size() && rest.compare(0, field.size(), field) == 0 && rest[field.size()] == '=') {
+      const std::string_view value = rest.substr(field.size() + 1);
+      return value.substr(0, value.find('/'));
+    }
+  }
+  return {};
 }
 
 }  // namespace
@@ -83,15 +96,33 @@ ParamSnapshot TMPro1CryptoEngine::BuildSnapshot(TMProDLL& binding) {
   return ParamSnapshot(values.begin(), values.begin() + count);
 }
 
-std::string TMPro1CryptoEngine::TrimmedParam(int32_t number) {
+std::shared_ptr<const ParamSnapshot> TMPro1CryptoEngine::CurrentSnapshot(TMProDLL& binding) {
+  const int32_t count = binding.Functions().GetCryptoParamNumber();
   const std::vector<std::string>& values = ParamValues();
-  if (number < 1 || static_cast<size_t>(number) > values.size()) return std::string();
+  if (count < 0 || static_cast<size_t>(count) > values.size())
+    throw EListError("List index out of bounds (" + std::to_string(count) + ")");
+  const auto end = values.begin() + count;
+  std::lock_guard<std::mutex> hold(snapshotLock_);
+  if (!snapshot_ || snapshot_->size() != static_cast<size_t>(count) ||
+      !std::equal(values.begin(), end, snapshot_->begin())) {
+    snapshot_ = std::make_shared<const ParamSnapshot>(values.begin(), end);
+  }
+  return snapshot_;
+}
+
+std::string_view TMPro1CryptoEngine::TrimmedParamView(int32_t number) {
+  const std::vector<std::string>& values = ParamValues();
+  if (number < 1 || static_cast<size_t>(number) > values.size()) return {};
   return Trim(values[static_cast<size_t>(number) - 1]);
 }
 
+std::string TMPro1CryptoEngine::TrimmedParam(int32_t number) {
+  return std::string(TrimmedParamView(number));
+}
+
 std::string TMPro1CryptoEngine::UIDField() {
-  std::string field = TrimmedParam(kParamUIDField);
-  return field.empty() ? std::string("CN") : field;
+  const std::string_view field = TrimmedParamView(kParamUIDField);
+  return field.empty() ? std::string("CN") : std::string(field);
 }
 
 std::string TMPro1CryptoEngine::ExtractDNField(const std::string& line, const std::string& tag) {
@@ -103,20 +134,44 @@ std::string TMPro1CryptoEngine::ExtractDNField(const std::string& line, const st
 }
 
 std::string TMPro1CryptoEngine::UIDFromVendorString(const char* vendorString) {
-  const std::string field = UIDField();
-  if (field == "SN") return vendorString;
-  return ExtractDNField(vendorString, "/" + field + "=");
+  std::string_view field = TrimmedParamView(kParamUIDField);
+  if (field.empty()) field = "CN";
+  return std::string(field == "SN" ? std::string_view(vendorString) : DNFieldValue(vendorString, field));
 }
 
-void TMPro1CryptoEngine::CopyHostUID(const std::string& uid, char* target) {
-  const size_t count = std::min(uid.size(), static_cast<size_t>(kHostUIDSize) - 1);
+namespace {
+
+void CopyTruncated(std::string_view uid, char* target) {
+  const size_t count = std::min(uid.size(), static_cast<size_t>(TMPro1CryptoEngine::kHostUIDSize) - 1);
   std::memcpy(target, uid.data(), count);
   target[count] = '\0';
+}
+
+}  // namespace
+
+void TMPro1CryptoEngine::CopyHostUID(const std::string& uid, char* target) {
+  CopyTruncated(uid, target);
+}
+
+void TMPro1CryptoEngine::CopyHostUIDFromVendor(const char* vendorString, char* target) {
+  std::string_view field = TrimmedParamView(kParamUIDField);
+  if (field.empty()) field = "CN";
+  CopyTruncated(field == "SN" ? std::string_view(vendorString) : DNFieldValue(vendorString, field), target);
 }
 
 std::vector<char> TMPro1CryptoEngine::VendorUIDBuffer(TMProDLL& binding) {
   const int32_t size = binding.Functions().GetMaxUIDLength();
   return std::vector<char>(static_cast<size_t>(std::max(size, 0)) + 1, '\0');
+}
+
+TMPro1CryptoEngine::VendorUID::VendorUID(TMProDLL& binding) : data_(local_) {
+  const size_t size = static_cast<size_t>(std::max(binding.Functions().GetMaxUIDLength(), 0)) + 1;
+  if (size > sizeof local_) {
+    heap_ = std::make_unique<char[]>(size);
+    data_ = heap_.get();
+  } else {
+    std::memset(local_, 0, size);
+  }
 }
 
 int32_t TMPro1CryptoEngine::ReadSubjectFromCert(const std::string& uid, std::string& subject) {
@@ -130,11 +185,14 @@ int32_t TMPro1CryptoEngine::ReadSubjectFromCert(const std::string& uid, std::str
     // The UID names the holder's file: one that would lead out of the
     // certificate directory is refused before any file is read.
     if (!IsSafeUidFileName(uid)) return CE_BAD_UID;
-    const std::string directory = IncludeBackslash(TrimmedParam(kParamCertificateDir));
     // ".pem" first; ".cer" is looked at only when there is no ".pem".
-    std::string certificate = directory + uid + ".pem";
+    std::string certificate = IncludeBackslash(TrimmedParam(kParamCertificateDir));
+    const size_t extension = certificate.size() + uid.size();
+    certificate.reserve(extension + 4);
+    certificate += uid;
+    certificate += ".pem";
     if (!FileExists(certificate)) {
-      certificate = directory + uid + ".cer";
+      certificate.replace(extension, 4, ".cer");
       if (!FileExists(certificate)) return CE_CERT_NOT_FOUND;
     }
 
@@ -144,11 +202,11 @@ int32_t TMPro1CryptoEngine::ReadSubjectFromCert(const std::string& uid, std::str
     ParamSnapshot params(static_cast<size_t>(std::max(reader.Functions().GetCryptoParamNumber(), 0)));
     if (!params.empty()) params[0] = certificate;
     if (params.size() >= kParamUIDField) params[kParamUIDField - 1] = field;
-    std::vector<char> line = VendorUIDBuffer(reader);
+    VendorUID line(reader);
     const int32_t result = reader.GetCurrentUID(params, line.data());
     if (result != CE_OK) return result;
 
-    if (ExtractDNField(line.data(), "/" + field + "=") != uid) return kHolderMismatch;
+    if (DNFieldValue(line.data(), field) != uid) return kHolderMismatch;
     subject = line.data();
     return CE_OK;
   });
@@ -165,10 +223,10 @@ int32_t TMPro1CryptoEngine::GetCurrentUserUID(char* uid) {
   if (const int32_t result = AcquireBinding(binding)) return result;
   if (uid == nullptr) return CE_BAD_ARGUMENT;
   return Guarded("TMProCryptoEngine.GetCurrentUID: ", [&]() -> int32_t {
-    std::vector<char> current = VendorUIDBuffer(*binding);
-    const int32_t result = binding->GetCurrentUID(BuildSnapshot(*binding), current.data());
+    VendorUID current(*binding);
+    const int32_t result = binding->GetCurrentUID(*CurrentSnapshot(*binding), current.data());
     if (result != CE_OK) return result;
-    CopyHostUID(UIDFromVendorString(current.data()), uid);
+    CopyHostUIDFromVendor(current.data(), uid);
     return CE_OK;
   });
 }

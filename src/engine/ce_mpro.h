@@ -21,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "binding/mprodll.h"
@@ -193,12 +194,34 @@ class TMPro1CryptoEngine : public TCryptoEngine {
   // false for codes whose text comes from the binding or the module.
   bool EngineErrorText(int32_t code, std::string& text);
 
+  // --- per-call helpers of the data and signature operations ---
+  // BuildSnapshot without copying the values on every call: the same size
+  // query, and the snapshot made last for as long as the values are equal.
+  std::shared_ptr<const ParamSnapshot> CurrentSnapshot(TMProDLL& binding);
+  // TrimmedParam as a view of the stored value, valid until it changes.
+  std::string_view TrimmedParamView(int32_t number);
+  // CopyHostUID(UIDFromVendorString(vendorString), target) without temporaries.
+  void CopyHostUIDFromVendor(const char* vendorString, char* target);
+  // VendorUIDBuffer on the stack for the usual UID sizes.
+  class VendorUID {
+   public:
+    explicit VendorUID(TMProDLL& binding);
+    char* data() { return data_; }
+
+   private:
+    char local_[512];
+    std::unique_ptr<char[]> heap_;
+    char* data_;
+  };
+
   std::unique_ptr<TMProDLL> dll_;
   bool apiFailed_ = false;
   int32_t libVariant_ = 0;
   // Several threads may share one engine: the first operations must not
   // create two bindings.
   std::mutex apiLock_;
+  std::mutex snapshotLock_;
+  std::shared_ptr<const ParamSnapshot> snapshot_;
 };
 
 }  // namespace cryptlib

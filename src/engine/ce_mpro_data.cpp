@@ -34,7 +34,7 @@ int32_t TMPro1CryptoEngine::EncodeData(void* data, int32_t* length, const char* 
         joined += subject;
       }
     }
-    return binding->EncodeData(BuildSnapshot(*binding), data, length, joined.c_str());
+    return binding->EncodeData(*CurrentSnapshot(*binding), data, length, joined.c_str());
   });
 }
 
@@ -43,11 +43,11 @@ int32_t TMPro1CryptoEngine::DecodeData(void* data, int32_t* length, char* uid) {
   if (const int32_t result = AcquireBinding(binding)) return result;
   if (length == nullptr || *length < 1 || data == nullptr || uid == nullptr) return CE_BAD_ARGUMENT;
   return Guarded("TMProCryptoEngine.DecodeData: ", [&]() -> int32_t {
-    std::vector<char> recipient = VendorUIDBuffer(*binding);
-    const int32_t result = binding->DecodeData(BuildSnapshot(*binding), data, length, recipient.data());
+    VendorUID recipient(*binding);
+    const int32_t result = binding->DecodeData(*CurrentSnapshot(*binding), data, length, recipient.data());
     // The host learns for whom the data was decrypted, in the UID form
     // VerifyData reports, within the UID buffer size every caller gives.
-    if (result == CE_OK) CopyHostUID(UIDFromVendorString(recipient.data()), uid);
+    if (result == CE_OK) CopyHostUIDFromVendor(recipient.data(), uid);
     return result;
   });
 }

@@ -29,7 +29,7 @@ int32_t TMPro1CryptoEngine::SignData(const void* data, int32_t length, void* sig
   return Guarded("TMProCryptoEngine.SignData: ", [&]() -> int32_t {
     std::string signer;
     if (const int32_t result = SignerForVendor(signerUid, signer)) return result;
-    return binding->SignData(BuildSnapshot(*binding), data, length, signature, signatureLength, signer.c_str());
+    return binding->SignData(*CurrentSnapshot(*binding), data, length, signature, signatureLength, signer.c_str());
   });
 }
 
@@ -45,16 +45,16 @@ int32_t TMPro1CryptoEngine::VerifyDetached(bool ignoreTime, const char* prefix, 
   if (length < 1 || data == nullptr || signature == nullptr || signatureLength < 1 || signerUid == nullptr)
     return CE_BAD_ARGUMENT;
   return Guarded(prefix, [&]() -> int32_t {
-    std::vector<char> signer = VendorUIDBuffer(*binding);
+    VendorUID signer(*binding);
     // The module may write into the length; the host's value stays as given.
     int32_t dataLength = length;
-    const ParamSnapshot snapshot = BuildSnapshot(*binding);
+    const std::shared_ptr<const ParamSnapshot> snapshot = CurrentSnapshot(*binding);
     const int32_t result =
         ignoreTime
-            ? binding->VerifyDataIgnoreTime(snapshot, data, &dataLength, signature, signatureLength, signer.data())
-            : binding->VerifyData(snapshot, data, &dataLength, signature, signatureLength, signer.data());
+            ? binding->VerifyDataIgnoreTime(*snapshot, data, &dataLength, signature, signatureLength, signer.data())
+            : binding->VerifyData(*snapshot, data, &dataLength, signature, signatureLength, signer.data());
     if (result != CE_OK) return result;
-    CopyHostUID(UIDFromVendorString(signer.data()), signerUid);
+    CopyHostUIDFromVendor(signer.data(), signerUid);
     return CE_OK;
   });
 }
@@ -69,7 +69,7 @@ int32_t TMPro1CryptoEngine::AddSign(void* buffer, int32_t* length, const char* s
     // In: the room the host left for data and signature; out: their length.
     int32_t capacity = SaturatingSum(binding->Functions().GetMaxSignatureLength(), *length);
     const int32_t result =
-        binding->SignData(BuildSnapshot(*binding), buffer, *length, nullptr, &capacity, signer.c_str());
+        binding->SignData(*CurrentSnapshot(*binding), buffer, *length, nullptr, &capacity, signer.c_str());
     // Also on a refusal: the host ignores buffer and length after one.
     *length = capacity;
     return result;
@@ -81,13 +81,13 @@ int32_t TMPro1CryptoEngine::RemoveSign(void* buffer, int32_t* length, char* sign
   if (const int32_t result = AcquireBinding(binding)) return result;
   if (length == nullptr || *length < 1 || buffer == nullptr || signerUid == nullptr) return CE_BAD_ARGUMENT;
   return Guarded("TMProCryptoEngine.RemoveSignature: ", [&]() -> int32_t {
-    std::vector<char> signer = VendorUIDBuffer(*binding);
+    VendorUID signer(*binding);
     const int32_t signedLength = *length;
     // The module shortens the host's length cell to the data alone.
     const int32_t result =
-        binding->VerifyData(BuildSnapshot(*binding), buffer, length, nullptr, signedLength, signer.data());
+        binding->VerifyData(*CurrentSnapshot(*binding), buffer, length, nullptr, signedLength, signer.data());
     if (result != CE_OK) return result;
-    CopyHostUID(UIDFromVendorString(signer.data()), signerUid);
+    CopyHostUIDFromVendor(signer.data(), signerUid);
     return CE_OK;
   });
 }

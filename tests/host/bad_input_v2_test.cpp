@@ -288,7 +288,6 @@ TEST_F(BadInput, UnofferedExportsIgnoreTheirArguments) {
   auto& a = api();
   const CRYPT_HANDLE h = engine();
   int32_t length = -1;
-  uint32_t step = 0;
   ExpectRefusals({
       {"SignFile(nil)", [&](Outputs&) { return a.SignFile(h, nullptr); }, -1},
       {"VerifyFile(nil, nil)", [&](Outputs&) { return a.VerifyFile(h, nullptr, nullptr); }, -1},
