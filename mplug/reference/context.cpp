@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <utility>
 
 #include "certificates.h"
@@ -260,7 +261,13 @@ std::shared_ptr<const ContainerKeys> Context::Keys() {
     if (keys_) return keys_;
   }
   std::shared_ptr<const ContainerKeys> keys;
-  if (!directory.empty()) keys = ReadContainer(RequirePath(directory, kErrKeyDirectory));
+  if (!directory.empty()) {
+    const std::string native = RequirePath(directory, kErrKeyDirectory);
+    // With a plain key file a directory that holds no container adds
+    // nothing; without one the container is required.
+    const std::optional<std::string> master = NativePath(directory + "/mk.db3");
+    if (keyFile.empty() || (master && IsRegularFile(*master))) keys = ReadContainer(native);
+  }
   if (!keyFile.empty()) {
     // A plain (unencrypted) PEM private key named by parameter 7, beside the
     // container: keys made by other tools can be used as they are.

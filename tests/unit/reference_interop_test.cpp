@@ -189,4 +189,18 @@ TEST_P(ReferenceInteropTest, ModuleVerifiesWhatOpenSslSigned) {
             ref::kErrBadSignature);
 }
 
+// A key directory without a container beside the plain key file adds
+// nothing and takes nothing away: the plain key signs.
+TEST_P(ReferenceInteropTest, KeyDirectoryWithoutAContainerLeavesThePlainKey) {
+  TestDir empty;
+  session_.Set(kKeyDir, empty.path());
+  const std::string data = "payment order";
+  std::vector<char> signature(static_cast<size_t>(session_.module().GetMaxSignatureLength()));
+  int32_t length = static_cast<int32_t>(signature.size());
+  EXPECT_EQ(session_.module().SignData(session_.handle(), data.data(), static_cast<int32_t>(data.size()),
+                                       signature.data(), &length, ""),
+            0)
+      << session_.LastError();
+}
+
 }  // namespace
