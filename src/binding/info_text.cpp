@@ -1,4 +1,5 @@
 #include "binding/info_text.h"
+#include "support/strutil.h"
 
 #include <utility>
 
@@ -16,15 +17,6 @@ std::string TextOf(const char* text) {
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
     text.replace(at, from.size(), to);
-}
-
-// Removes characters at or below the space from both ends.
-std::string TrimControl(const std::string& text) {
-  size_t first = 0;
-  size_t last = text.size();
-  while (first < last && static_cast<unsigned char>(text[first]) <= ' ') ++first;
-  while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') --last;
-  return text.substr(first, last - first);
 }
 
 }  // namespace
@@ -62,7 +54,7 @@ std::string PublicKeyLines(const char* description) {
   // The algorithm line is dropped unless it is all there is.
   if (lineFeed != std::string::npos && lineFeed + 1 < text.size()) text.erase(0, lineFeed + 1);
   ReplaceAll(text, kIndent, "");
-  text = TrimControl(text);
+  text = Trim(text);
   ReplaceAll(text, "\n", kLineEnd);
   return lines + "PKey=" + kLineEnd + text + kLineEnd + kLineEnd;
 }

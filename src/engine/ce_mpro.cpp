@@ -8,6 +8,7 @@
 #include "cryptlib.h"
 #include "engine/ce_mpro.h"
 #include "support/fileutil.h"
+#include "support/strutil.h"
 
 namespace cryptlib {
 namespace {
@@ -19,16 +20,6 @@ constexpr int32_t kParamCertificateDir = 2;
 constexpr int32_t kParamUIDField = 20;
 // A certificate that names another holder than the UID asked for.
 constexpr int32_t kHolderMismatch = -106;
-
-bool IsTrimmed(char c) {
-  return static_cast<unsigned char>(c) <= 32;
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsTrimmed(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsTrimmed(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 // ExtractDNField(line, "/" + field + "=") without building the tag.
 std::string_view DNFieldValue(std::string_view line, std::string_view field) {
@@ -113,7 +104,7 @@ std::shared_ptr<const ParamSnapshot> TMPro1CryptoEngine::CurrentSnapshot(TMProDL
 std::string_view TMPro1CryptoEngine::TrimmedParamView(int32_t number) {
   const std::vector<std::string>& values = ParamValues();
   if (number < 1 || static_cast<size_t>(number) > values.size()) return {};
-  return Trim(values[static_cast<size_t>(number) - 1]);
+  return TrimView(values[static_cast<size_t>(number) - 1]);
 }
 
 std::string TMPro1CryptoEngine::TrimmedParam(int32_t number) {

@@ -42,15 +42,6 @@ std::string WithoutRuns(std::string text, size_t spaces) {
   return text;
 }
 
-// Characters 0 to 32 removed from both ends.
-std::string TrimControl(const std::string& text) {
-  size_t first = 0;
-  size_t last = text.size();
-  while (first < last && static_cast<unsigned char>(text[first]) <= ' ') ++first;
-  while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') --last;
-  return text.substr(first, last - first);
-}
-
 std::string WithCrLf(const std::string& text) {
   if (text.find(kCrLf) != std::string::npos) return text;
   std::string converted;
@@ -81,11 +72,11 @@ std::string SerialLine(const std::string& text) {
   const size_t at = text.find(label);
   std::string line;
   if (at == std::string::npos || !LineAt(text, at + label.size(), line)) return std::string();
-  std::string serial = TrimControl(line);
+  std::string serial = Trim(line);
   if (serial.empty()) {
     const size_t nextLine = text.find(kCrLf, at) + kCrLf.size();
     if (!LineAt(text, nextLine, line)) return std::string();
-    serial = TrimControl(line);
+    serial = Trim(line);
   }
   return Line("SN=", serial);
 }

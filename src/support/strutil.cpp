@@ -99,12 +99,14 @@ std::string ConvertCertDate(const std::string& text) {
   return day + "-" + month + "-" + year + " " + time;
 }
 
-std::string Trim(const std::string& text) {
-  size_t first = 0;
-  size_t last = text.size();
-  while (first < last && static_cast<unsigned char>(text[first]) <= ' ') ++first;
-  while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') --last;
-  return text.substr(first, last - first);
+std::string_view TrimView(std::string_view text) {
+  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
+  return text;
+}
+
+std::string Trim(std::string_view text) {
+  return std::string(TrimView(text));
 }
 
 std::string UpperAscii(const std::string& text) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace cryptlib {
@@ -21,7 +22,8 @@ std::string StripParenthesizedSuffix(const std::string& text);
 // "Mar  5 12:34:56 2004" -> "05-03-04 12:34:56".
 std::string ConvertCertDate(const std::string& text);
 // Characters 0 to 32 removed from both ends.
-std::string Trim(const std::string& text);
+std::string_view TrimView(std::string_view text);
+std::string Trim(std::string_view text);
 // ASCII a-z upper-cased; other bytes unchanged.
 std::string UpperAscii(const std::string& text);
 // Case-insensitive (ASCII) comparison.
