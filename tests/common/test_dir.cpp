@@ -45,8 +45,26 @@ std::string TestDir::ReadFile(const std::string& relative) const {
   return contents.str();
 }
 
-bool TestDir::Exists(const std::string& relative) const { return fs::exists(fs::path(path_) / relative); }
+bool TestDir::Exists(const std::string& relative) const {
+  return fs::exists(fs::path(path_) / relative);
+}
 
-void TestDir::MakeDir(const std::string& relative) const { fs::create_directories(fs::path(path_) / relative); }
+void TestDir::MakeDir(const std::string& relative) const {
+  fs::create_directories(fs::path(path_) / relative);
+}
+
+FileTree ReadFileTree(const std::string& root) {
+  namespace fs = std::filesystem;
+  FileTree tree;
+  if (!fs::exists(root)) return tree;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (!entry.is_regular_file()) continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    tree[fs::relative(entry.path(), root).generic_string()] = contents.str();
+  }
+  return tree;
+}
 
 }  // namespace cryptlib::test

@@ -2,6 +2,7 @@
 // the object goes out of scope.
 #pragma once
 
+#include <map>
 #include <string>
 
 namespace cryptlib::test {
@@ -26,5 +27,10 @@ class TestDir {
  private:
   std::string path_;
 };
+
+// Every file below root (relative path with "/" -> contents); empty when the
+// directory does not exist.
+using FileTree = std::map<std::string, std::string>;
+FileTree ReadFileTree(const std::string& root);
 
 }  // namespace cryptlib::test

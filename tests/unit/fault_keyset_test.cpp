@@ -25,23 +25,10 @@ namespace cryptlib {
 namespace {
 
 namespace fs = std::filesystem;
-using Tree = std::map<std::string, std::string>;
+using Tree = test::FileTree;
 
 // No module is needed to move key files: an unknown variant binds nothing.
 constexpr int32_t kNoModule = 99;
-
-Tree ReadTree(const std::string& root) {
-  Tree tree;
-  if (!fs::exists(root)) return tree;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (!entry.is_regular_file()) continue;
-    std::ifstream in(entry.path(), std::ios::binary);
-    std::ostringstream contents;
-    contents << in.rdbuf();
-    tree[fs::relative(entry.path(), root).generic_string()] = contents.str();
-  }
-  return tree;
-}
 
 // The active files: backups (".old") and the temporaries a clean-up could not
 // remove while deletes were failing ("*.tmp", never taken for a key file) left out.
@@ -84,14 +71,15 @@ class KeySetSweep : public ::testing::Test {
     };
     // The two outcomes, read from the prepared files themselves.
     prepare();
-    oldActive = ActiveFiles(ReadTree(dir_ / "active"), false);
-    newTree = ReadTree(dir_ / "new");
+    oldActive = ActiveFiles(test::ReadFileTree(dir_ / "active"), false);
+    newTree = test::ReadFileTree(dir_ / "new");
     newActive = ActiveFiles(newTree, false);
     newActive.erase("user.pem");
 
     const auto state = [&] {
       const bool deletesFailed = faults_.Injected(test::FaultOp::kDelete) > 0;
-      return std::make_pair(ActiveFiles(ReadTree(dir_ / "active"), deletesFailed), dir_.ReadFile("certs/user.pem"));
+      return std::make_pair(ActiveFiles(test::ReadFileTree(dir_ / "active"), deletesFailed),
+                            dir_.ReadFile("certs/user.pem"));
     };
     test::FaultSweep sweep;
     sweep.name = name;
@@ -106,7 +94,7 @@ class KeySetSweep : public ::testing::Test {
       const auto [active, certificate] = state();
       EXPECT_EQ(active, newActive);
       EXPECT_EQ(certificate, "new certificate");
-      EXPECT_EQ(ReadTree(dir_ / "new"), newTree) << "the new set is copied, not moved";
+      EXPECT_EQ(test::ReadFileTree(dir_ / "new"), newTree) << "the new set is copied, not moved";
     };
     EXPECT_GT(test::RunFaultSweeps(faults_, sweep, {test::FaultMode::kOnce}), 20);
   }

@@ -30,22 +30,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::FaultSweep;
 using test::TestDir;
-using Tree = std::map<std::string, std::string>;
-
-// Every file below root (relative path with "/" -> contents); empty when the
-// directory does not exist.
-Tree ReadTree(const std::string& root) {
-  Tree tree;
-  if (!fs::exists(root)) return tree;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (!entry.is_regular_file()) continue;
-    std::ifstream in(entry.path(), std::ios::binary);
-    std::ostringstream contents;
-    contents << in.rdbuf();
-    tree[fs::relative(entry.path(), root).generic_string()] = contents.str();
-  }
-  return tree;
-}
+using Tree = test::FileTree;
 
 // A replaced certificate's numbered backup ("Bob.001").
 bool IsBackupName(const std::string& name) {
@@ -130,7 +115,7 @@ class StoreFaults : public ::testing::Test {
   // replacement ("*.tmp") and a saved transfer ("crt*.pem") may stay then;
   // at any other time they count like every other file.
   Tree Files(const std::string& root) const {
-    Tree tree = ReadTree(root);
+    Tree tree = test::ReadFileTree(root);
     if (faults_.Injected(test::FaultOp::kDelete) == 0) return tree;
     std::erase_if(tree, [](const auto& entry) {
       const std::string name = fs::path(entry.first).filename().string();
@@ -425,7 +410,8 @@ TEST_F(StoreFaults, CreateDirStructureLeavesOnlyWholeFilesAndARetryCompletesIt) 
     // Whatever was made is whole; the sources stay.
     for (const auto& [name, contents] : Files(area_.path()))
       EXPECT_TRUE(Holds(sources, contents)) << name << " is not a whole copy";
-    EXPECT_EQ(ReadTree(area_ / "in"), (Tree{{"Alice.pem", kAlice}, {"ca1.pem", kOldCa}, {"ca2.pem", kNewCa}}));
+    EXPECT_EQ(test::ReadFileTree(area_ / "in"),
+              (Tree{{"Alice.pem", kAlice}, {"ca1.pem", kOldCa}, {"ca2.pem", kNewCa}}));
   };
   sweep.checkSucceeded = [&] {
     ExpectNoTemporaries();

@@ -16,24 +16,10 @@ namespace cryptlib {
 namespace {
 
 namespace fs = std::filesystem;
-using Tree = std::map<std::string, std::string>;
+using Tree = test::FileTree;
 
 // No module is needed to move key files: an unknown variant binds nothing.
 constexpr int32_t kNoModule = 99;
-
-// Every file under root (relative path with "/" -> contents).
-Tree ReadTree(const std::string& root) {
-  Tree tree;
-  if (!fs::exists(root)) return tree;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (!entry.is_regular_file()) continue;
-    std::ifstream in(entry.path(), std::ios::binary);
-    std::ostringstream contents;
-    contents << in.rdbuf();
-    tree[fs::relative(entry.path(), root).generic_string()] = contents.str();
-  }
-  return tree;
-}
 
 Tree WithoutBackups(const Tree& tree) {
   Tree active;
@@ -76,7 +62,7 @@ class KeySetTest : public ::testing::Test {
   std::string New() const { return dir_.path() + "\\new\\"; }
   std::string ActiveCertificate() const { return dir_.path() + "\\certs\\user.pem"; }
   std::string NewCertificate() const { return dir_.path() + "\\new\\user.pem"; }
-  Tree ActiveTree() const { return ReadTree(dir_ / "active"); }
+  Tree ActiveTree() const { return test::ReadFileTree(dir_ / "active"); }
   std::string CertificateText() const { return dir_.ReadFile("certs/user.pem"); }
   std::string BackupText() const { return dir_.ReadFile("certs/user.old"); }
 
@@ -200,7 +186,7 @@ class KeySetFaultTest : public KeySetTest, public ::testing::WithParamInterface<
  protected:
   template <class Setup, class Replace>
   void SweepFailures(Setup setup, Replace replace, const std::string& newCertificate) {
-    Tree expectedNew = ReadTree(dir_ / "new");
+    Tree expectedNew = test::ReadFileTree(dir_ / "new");
     expectedNew.erase("user.pem");
     int injected = 0;
     for (int failAt = 1;; ++failAt) {
