@@ -91,12 +91,16 @@ class ToolCommandTest : public ::testing::Test {
   }
   void Enroll(const std::string& name) {
     const std::string home = dir_ / name;
-    dir_.WriteFile(name + ".profile",
-                   "# " + name + "'s settings\nOwnCertificate=" + home + "/own.pem\n" + "CertificateDirectory=" + home +
-                       "/certs\nKeyDirectory=" + home + "/keys\n23=" + home + "/keys\nRequestFile=" + home +
-                       "/request.pem\nEncryptionAlgorithm=AES-256-CBC\nSignatureAlgorithm=SHA256\n"
-                       "SubjectC=RU\nSubjectO=Demo Bank\nSubjectCN=" +
-                       name + "\nCADirectory=" + home + "/keys/CA\nCRLDirectory=" + home + "/keys/CRL\n");
+    dir_.WriteFile(name + ".profile", "# " + name + "'s settings\nOwnCertificate=" + home + "/own.pem\n" +
+                                          "CertificateDirectory=" + home + "/certs\nKeyDirectory=" + home +
+                                          "/keys\n23=" + home + "/keys\nRequestFile=" + home +
+                                          "/request.pem\nEncryptionAlgorithm=AES-256-CBC\nSignatureAlgorithm=SHA256\n"
+                                          "SubjectC=RU\nSubjectO=Demo Bank\nSubjectCN=" +
+                                          name + "\nCADirectory=" + home + "/keys/CA\nCRLDirectory=" + home +
+                                          "/keys/CRL\n"
+                                          // A context that outlives the millisecond: the module's last error belongs to
+                                          // the context of the failed call, which a fresh context would not have.
+                                          "22=3600\n");
     Result result = As(name, "generate");
     ASSERT_EQ(result.status, 0) << result.output;
     result = RunTool("bank issue " + home + "/request.pem " + home + "/issued.pem --ca " + (dir_ / "ca"));
