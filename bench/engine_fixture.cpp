@@ -137,4 +137,19 @@ void EncryptThroughEngine(benchmark::State& state, const Engine& engine, size_t 
   }
 }
 
+void SignThroughEngine(benchmark::State& state, const Engine& engine, size_t size) {
+  const host::Exports& api = Installation::Get().api();
+  const std::vector<char> plain = Payload(size);
+  std::vector<char> signature(static_cast<size_t>(api.GetMaxSignatureLength(engine.handle())));
+  for (auto _ : state) {
+    int32_t length = static_cast<int32_t>(signature.size());
+    const int32_t result =
+        api.SignData(engine.handle(), plain.data(), static_cast<int32_t>(plain.size()), signature.data(), &length, "");
+    if (result != 0) {
+      state.SkipWithError(("SignData answered " + std::to_string(result) + ": " + engine.LastError()).c_str());
+      break;
+    }
+  }
+}
+
 }  // namespace cryptlib::bench

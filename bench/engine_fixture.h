@@ -118,5 +118,7 @@ std::vector<char> Payload(size_t size);
 // payload of size bytes in place for recipients through the exports. A
 // failure ends the run with the code and the engine's last error.
 void EncryptThroughEngine(benchmark::State& state, const Engine& engine, size_t size, const char* recipients);
+// The same loop of SignData (detached, the current user) over size bytes.
+void SignThroughEngine(benchmark::State& state, const Engine& engine, size_t size);
 
 }  // namespace cryptlib::bench

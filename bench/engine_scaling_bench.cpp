@@ -27,18 +27,7 @@ void ScalingEncode(benchmark::State& state) {
 
 void ScalingSign(benchmark::State& state) {
   Engine engine("3600");
-  const host::Exports& api = Installation::Get().api();
-  const std::vector<char> plain = Payload(kScalingSize);
-  std::vector<char> signature(static_cast<size_t>(api.GetMaxSignatureLength(engine.handle())));
-  for (auto _ : state) {
-    int32_t length = static_cast<int32_t>(signature.size());
-    const int32_t result =
-        api.SignData(engine.handle(), plain.data(), static_cast<int32_t>(plain.size()), signature.data(), &length, "");
-    if (result != 0) {
-      state.SkipWithError(("SignData answered " + std::to_string(result)).c_str());
-      break;
-    }
-  }
+  SignThroughEngine(state, engine, kScalingSize);
   state.SetItemsProcessed(state.iterations());
 }
 

@@ -88,18 +88,7 @@ void EngineEncrypt(benchmark::State& state) {
 
 void EngineSign(benchmark::State& state) {
   Engine engine("");
-  const host::Exports& api = Installation::Get().api();
-  const std::vector<char> plain = Payload(kDefaultSize);
-  std::vector<char> signature(static_cast<size_t>(api.GetMaxSignatureLength(engine.handle())));
-  for (auto _ : state) {
-    int32_t length = static_cast<int32_t>(signature.size());
-    const int32_t result =
-        api.SignData(engine.handle(), plain.data(), static_cast<int32_t>(plain.size()), signature.data(), &length, "");
-    if (result != 0) {
-      state.SkipWithError(("SignData answered " + std::to_string(result) + ": " + engine.LastError()).c_str());
-      break;
-    }
-  }
+  SignThroughEngine(state, engine, kDefaultSize);
 }
 
 // The machine's own scaling, as a control for the engine's: the raw signature
