@@ -134,7 +134,8 @@ namespace {
 
 void CopyTruncated(std::string_view uid, char* target) {
   const size_t count = std::min(uid.size(), static_cast<size_t>(TMPro1CryptoEngine::kHostUIDSize) - 1);
-  std::memcpy(target, uid.data(), count);
+  // An empty view may have no data pointer at all.
+  if (count > 0) std::memcpy(target, uid.data(), count);
   target[count] = '\0';
 }
 
