@@ -8,21 +8,28 @@ namespace cryptlib {
 namespace {
 
 constexpr size_t kInitialReaderEntries = 4;
+constexpr int kWatchesBeforeYield = 100;
 constexpr const char* kUnit = "rwsyncs";
 
 }  // namespace
 
 // The spin lock over the reader table. The word holds the holder's thread id
-// (0 when free); a waiting thread yields its time slice instead of spinning
-// hot, since the holder only ever does a handful of table operations. The
-// destructor releases the lock also when the guarded step raises.
+// (0 when free). The holder only ever does a handful of table operations, so
+// a waiting thread watches the word for a short while (without writing it,
+// which would steal the cache line from the holder) and only then yields
+// its time slice, in case the holder was preempted. The destructor releases
+// the lock also when the guarded step raises.
 class TRWCriticalSection::TableGuard {
  public:
   // Acquire and release are all a lock needs: whatever a thread did under
   // the lock is seen by the next holder. A sequentially consistent release
   // would add a full fence to every read the engine takes.
   TableGuard(std::atomic<uint32_t>& lock, uint32_t self) : lock_(lock) {
-    while (lock_.exchange(self, std::memory_order_acquire) != 0) platform::YieldThread();
+    while (lock_.exchange(self, std::memory_order_acquire) != 0) {
+      for (int watch = 0; watch < kWatchesBeforeYield && lock_.load(std::memory_order_relaxed) != 0; ++watch) {
+      }
+      if (lock_.load(std::memory_order_relaxed) != 0) platform::YieldThread();
+    }
   }
   ~TableGuard() { lock_.store(0, std::memory_order_release); }
   TableGuard(const TableGuard&) = delete;
@@ -49,8 +56,9 @@ TRWCriticalSection::~TRWCriticalSection() {
 void TRWCriticalSection::BeginRead() {
   const uint32_t self = platform::CurrentThreadId();
   // A registered reader never blocks, not even behind a waiting writer: the
-  // writer waits for it, so queueing it on gate_ would deadlock.
-  if (TryNestedRead(self)) return;
+  // writer waits for it, so queueing it on gate_ would deadlock. A first read
+  // passes gate_ by too while no writer waits or writes.
+  if (TryReadWithoutGate(self)) return;
   std::lock_guard gate(gate_);
   // Holding gate_ while a write is in progress means the caller is the writer:
   // a read inside one's own write is a no-op.
@@ -61,10 +69,12 @@ void TRWCriticalSection::EndRead() {
   const uint32_t self = platform::CurrentThreadId();
   // The read that matches this call was a no-op inside the caller's write.
   if (writerThread_ == self) return;
-  const int32_t remaining = UnregisterRead(self);
-  // Nothing a writer could be waiting for changes unless the last read ended
-  // or a writer is waiting; a writer that arrives later looks for itself.
-  if (remaining == 0 || waitingWriter_ != 0) RefreshNoReaders(self);
+  UnregisterRead(self);
+  // Only a waiting writer needs to hear of it; a writer that arrives later
+  // looks at the table for itself (WaitUntilNoOtherReaders). The writer
+  // publishes itself before it looks, and the table lock orders both: either
+  // it sees this read gone, or this thread sees it waiting.
+  if (waitingWriter_ != 0) RefreshNoReaders(self);
 }
 
 void TRWCriticalSection::BeginWrite() {
@@ -79,12 +89,14 @@ void TRWCriticalSection::BeginWrite() {
       gate_.unlock();
       throw;
     }
-    // Nobody else reads now and nobody can start (gate_ is ours), so the read
-    // total holds just the caller's own reads.
+    // Nobody else reads now and nobody can start (gate_ is ours, and a first
+    // read that passes gate_ by checks under the table lock that nobody waits
+    // or writes), so the read total holds just the caller's own reads.
+    TableGuard guard(tableLock_, self);
     savedReadCount_ = count_.exchange(0);
-    waitingWriter_ = 0;
     writerThread_ = self;
     writing_ = true;
+    waitingWriter_ = 0;
   }
   ++count_;
 }
@@ -92,15 +104,15 @@ void TRWCriticalSection::BeginWrite() {
 void TRWCriticalSection::EndWrite() {
   // Unlocking a gate_ the caller does not hold is undefined behaviour, so an
   // unbalanced EndWrite is refused before anything changes.
-  Assert(writerThread_ == platform::CurrentThreadId(), "EndWrite without a matching BeginWrite", kUnit);
+  const uint32_t self = platform::CurrentThreadId();
+  Assert(writerThread_ == self, "EndWrite without a matching BeginWrite", kUnit);
   if (--count_ == 0) {
-    const int32_t ownReads = savedReadCount_;
-    count_ = ownReads;
+    // Under the table lock: from here on first reads pass gate_ by again.
+    TableGuard guard(tableLock_, self);
+    count_ = savedReadCount_;
     savedReadCount_ = 0;
     writerThread_ = 0;
     writing_ = false;
-    // The writer still reads: the event must not claim otherwise.
-    if (ownReads > 0) ResetNoReaders();
   }
   gate_.unlock();
 }
@@ -118,46 +130,48 @@ bool TRWCriticalSection::WritingForTesting() const {
   return writing_;
 }
 
-// The fast path of a nested read: the table lock and two increments, neither
-// gate_ nor the event. False when the caller holds no read yet.
-bool TRWCriticalSection::TryNestedRead(uint32_t self) {
+// The fast path of a read: the table lock and two increments, neither gate_
+// nor the event. Taken by a nested read, and by a first read while no writer
+// waits or writes (checked under the table lock, which a writer also holds
+// when it starts and ends its write). False when the caller must queue at
+// gate_.
+bool TRWCriticalSection::TryReadWithoutGate(uint32_t self) {
   TableGuard guard(tableLock_, self);
   ReaderEntry* entry = FindReader(self);
-  if (entry == nullptr) return false;
-  // A registered reader that finds a write in progress is the writer itself;
-  // its read is a no-op, and so will be its EndRead.
-  if (!writing_) {
-    ++count_;
-    ++entry->nesting;
+  if (entry == nullptr) {
+    if (waitingWriter_ != 0 || writing_) return false;
+    entry = &FreeEntry();  // may raise before anything has changed
+    *entry = ReaderEntry{self, 0};
+  } else if (writing_) {
+    // A registered reader that finds a write in progress is the writer
+    // itself; its read is a no-op, and so will be its EndRead.
+    return true;
   }
+  ++count_;
+  ++entry->nesting;
   return true;
 }
 
-// The first read of a thread; the caller holds gate_ and nobody writes. The
-// read total and the table change together under the table lock so that both
-// always agree when a writer sets the total aside.
+// The first read of a thread that queued at gate_; the caller holds gate_
+// and nobody writes. The read total and the table change together under the
+// table lock so that both always agree when a writer sets the total aside.
 void TRWCriticalSection::RegisterFirstRead(uint32_t self) {
-  int32_t total;
-  {
-    TableGuard guard(tableLock_, self);
-    ReaderEntry* entry = FindReader(self);
-    if (entry == nullptr) {
-      entry = &FreeEntry();  // may raise before anything has changed
-      *entry = ReaderEntry{self, 0};
-    }
-    ++entry->nesting;
-    total = ++count_;
+  TableGuard guard(tableLock_, self);
+  ReaderEntry* entry = FindReader(self);
+  if (entry == nullptr) {
+    entry = &FreeEntry();  // may raise before anything has changed
+    *entry = ReaderEntry{self, 0};
   }
-  if (total == 1) ResetNoReaders();
+  ++entry->nesting;
+  ++count_;
 }
 
-// Returns the read total left after the caller's read has ended.
-int32_t TRWCriticalSection::UnregisterRead(uint32_t self) {
+void TRWCriticalSection::UnregisterRead(uint32_t self) {
   TableGuard guard(tableLock_, self);
   ReaderEntry* entry = FindReader(self);
   Assert(entry != nullptr, "EndRead without a matching BeginRead", kUnit);
   if (--entry->nesting == 0) entry->threadId = 0;
-  return --count_;
+  --count_;
 }
 
 bool TRWCriticalSection::OnlyWaitingWriterReads() {
@@ -194,6 +208,8 @@ TRWCriticalSection::ReaderEntry& TRWCriticalSection::FreeEntry() {
 // than from a decision taken earlier: a stale "signal" arriving after a new
 // reader registered would let the next writer in beside that reader. Readers
 // only leave while a writer waits, so every answer given here stays true.
+// The event means something only while a writer waits: each writer sets it
+// from the table when it starts waiting.
 // Notifying under the mutex keeps the event alive for this call even when the
 // woken writer is the destructor.
 void TRWCriticalSection::RefreshNoReaders(uint32_t self) {
@@ -204,11 +220,6 @@ void TRWCriticalSection::RefreshNoReaders(uint32_t self) {
     noReaders_ = NoReaderBesides(waitingWriter_);
   }
   if (noReaders_) eventChanged_.notify_all();
-}
-
-void TRWCriticalSection::ResetNoReaders() {
-  std::lock_guard lock(eventMutex_);
-  noReaders_ = false;
 }
 
 // The caller holds gate_ and is the waiting writer. The event is first set

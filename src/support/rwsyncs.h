@@ -47,9 +47,9 @@ class TRWCriticalSection {
 
   // Implementation details are the lock's own (see rwsyncs.cpp).
   class TableGuard;
-  bool TryNestedRead(uint32_t self);
+  bool TryReadWithoutGate(uint32_t self);
   void RegisterFirstRead(uint32_t self);
-  int32_t UnregisterRead(uint32_t self);
+  void UnregisterRead(uint32_t self);
   // The table helpers below expect the caller to hold the table lock.
   bool OnlyWaitingWriterReads();
   bool NoReaderBesides(uint32_t writer);
@@ -58,11 +58,10 @@ class TRWCriticalSection {
   // The event; the table lock is taken inside the event's mutex, never the
   // other way round.
   void RefreshNoReaders(uint32_t self);
-  void ResetNoReaders();
   void WaitUntilNoOtherReaders(uint32_t self);
 
   // Held by the writer for its whole write, and briefly by a thread that
-  // registers its first read.
+  // registers its first read while a writer waits or writes.
   std::recursive_mutex gate_;
   // The manual-reset event "no thread other than a waiting writer reads".
   std::mutex eventMutex_;
