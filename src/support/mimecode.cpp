@@ -1,10 +1,10 @@
 #include "support/mimecode.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <new>
-#include <utility>
 
 namespace cryptlib {
 
@@ -84,58 +84,33 @@ constexpr std::array<uint32_t, 256> kSecond = MakeShiftedValues(12);
 constexpr std::array<uint32_t, 256> kThird = MakeShiftedValues(6);
 constexpr std::array<uint32_t, 256> kFourth = MakeShiftedValues(0);
 
-// Decoded bytes are collected in a small staging area and copied to the
-// output in blocks, so that the output buffer is written in large pieces.
-// The area is flushed as soon as more than kFlushAbove bytes are staged,
-// which always leaves room for one more group of three.
-constexpr size_t kStageSize = 1024;
-constexpr size_t kFlushAbove = 1018;
-
-class StagedOutput {
- public:
-  explicit StagedOutput(uint8_t* output) : output_(output) {}
-
-  uint8_t* stage() { return stage_.data(); }
-
-  void Flush(size_t staged) {
-    std::memcpy(output_ + written_, stage_.data(), staged);
-    written_ += staged;
-  }
-
-  size_t Written() const { return written_; }
-
- private:
-  uint8_t* output_;
-  size_t written_ = 0;
-  std::array<uint8_t, kStageSize> stage_;
-};
-
-// Stores the most significant `count` bytes of the low 24 bits of `bits`.
-inline void StageBytes(uint8_t* stage, size_t& staged, uint32_t bits, size_t count) {
-  for (size_t i = 0; i < count; ++i) stage[staged + i] = static_cast<uint8_t>(bits >> (16 - 8 * i));
-  staged += count;
+// Writes the three bytes of a group (the low 24 bits of bits) with one
+// four-byte store; the fourth byte is overwritten by the next group, so the
+// caller keeps at least four bytes of room.
+inline uint8_t* StoreGroup(uint8_t* out, uint32_t bits) {
+  uint32_t bytes = bits << 8;  // the group's bytes first, most significant first
+  if constexpr (std::endian::native == std::endian::little) bytes = __builtin_bswap32(bytes);
+  std::memcpy(out, &bytes, 4);
+  return out + 3;
 }
 
 // Decodes up to the first "=", skipping characters outside the alphabet. Each
 // full 24 bits give three bytes; the rest gives (bits / 8) bytes after its
 // lowest (bits % 8) bits are dropped, so 18 bits give two bytes, 12 one and 6
-// none. Answers the number of bytes written.
-size_t DecodeText(const uint8_t* in, const uint8_t* end, uint8_t* out) {
-  StagedOutput output(out);
-  // The staging position lives in locals: byte stores could alias members and
-  // force a reload per group.
-  uint8_t* const stage = output.stage();
-  size_t staged = 0;
+// none. out has room for capacity bytes, which no text exceeds (see
+// ExpectedLength). Answers the number of bytes written.
+size_t DecodeText(const uint8_t* in, const uint8_t* end, uint8_t* out, size_t capacity) {
+  uint8_t* const first = out;
+  uint8_t* const limit = out + capacity;
   uint32_t accumulator = 0;
   int bits = 0;
   while (in < end) {
     if (bits == 0) {
       // Fast path: four alphabet characters in a row.
-      for (; end - in >= 4; in += 4) {
+      for (; end - in >= 4 && limit - out >= 4; in += 4) {
         const uint32_t group = kFirst[in[0]] | kSecond[in[1]] | kThird[in[2]] | kFourth[in[3]];
         if (group >= kNotAlphabet) break;
-        if (staged > kFlushAbove) output.Flush(std::exchange(staged, 0));
-        StageBytes(stage, staged, group, 3);
+        out = StoreGroup(out, group);
       }
       if (in == end) break;
     }
@@ -145,18 +120,16 @@ size_t DecodeText(const uint8_t* in, const uint8_t* end, uint8_t* out) {
     accumulator = (accumulator << 6) | value;
     bits += 6;
     if (bits == 24) {
-      if (staged > kFlushAbove) output.Flush(std::exchange(staged, 0));
-      StageBytes(stage, staged, accumulator, 3);
+      for (int shift = 16; shift >= 0; shift -= 8) *out++ = static_cast<uint8_t>(accumulator >> shift);
       accumulator = 0;
       bits = 0;
     }
   }
-  if (staged > kFlushAbove) output.Flush(std::exchange(staged, 0));
   const int droppedBits = bits % 8;
   const int keptBits = bits - droppedBits;
-  StageBytes(stage, staged, (accumulator >> droppedBits) << (24 - keptBits), static_cast<size_t>(keptBits / 8));
-  output.Flush(staged);
-  return output.Written();
+  accumulator >>= droppedBits;
+  for (int shift = keptBits - 8; shift >= 0; shift -= 8) *out++ = static_cast<uint8_t>(accumulator >> shift);
+  return static_cast<size_t>(out - first);
 }
 
 // The decoded length of a text without skipped characters: three bytes per
@@ -202,7 +175,7 @@ void Base64Decode(const char* input, int32_t length, uint8_t*& output, int32_t& 
   uint8_t* bytes = new (std::nothrow) uint8_t[capacity];
   if (bytes == nullptr) return;
 
-  const size_t produced = DecodeText(text, text + length, bytes);
+  const size_t produced = DecodeText(text, text + length, bytes, capacity);
   if (produced == 0) {
     delete[] bytes;
     return;
