@@ -131,12 +131,13 @@ def scaling(table, results, module, goal_ratio):
 
 
 def scaling_control(table, results):
-    one = results.get("Scaling/openssl_sign/real_time/threads:1")
-    two = results.get("Scaling/openssl_sign/real_time/threads:2")
-    if one and two:
-        ratio = throughput(two) / throughput(one)
-        table.add("control: raw OpenSSL CMS sign, 2 threads vs 1", f"{throughput(two):.0f}/s",
-                  f"{throughput(one):.0f}/s", f"{ratio:.2f}x", "(what the machine allows)", None)
+    for operation in ["encrypt", "sign"]:
+        one = results.get(f"Scaling/openssl_{operation}/real_time/threads:1")
+        two = results.get(f"Scaling/openssl_{operation}/real_time/threads:2")
+        if one and two:
+            ratio = throughput(two) / throughput(one)
+            table.add(f"control: raw OpenSSL CMS {operation}, 2 threads vs 1", f"{throughput(two):.0f}/s",
+                      f"{throughput(one):.0f}/s", f"{ratio:.2f}x", "(what the machine allows)", None)
 
 
 def default_parameters(table, results):

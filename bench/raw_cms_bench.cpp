@@ -91,15 +91,21 @@ void EngineSign(benchmark::State& state) {
   SignThroughEngine(state, engine, kDefaultSize);
 }
 
-// The machine's own scaling, as a control for the engine's: the raw signature
-// on one and two threads (each thread its own data; the parsed objects are
-// only read).
+// The machine's and libcrypto's own scaling, as a control for the engine's:
+// the raw signature and encryption on one and two threads (each thread its
+// own data; the parsed objects are only read).
 void OpenSslSignThreads(benchmark::State& state) {
   OpenSslSign(state);
   state.SetItemsProcessed(state.iterations());
 }
 
+void OpenSslEncryptThreads(benchmark::State& state) {
+  OpenSslEncrypt(state);
+  state.SetItemsProcessed(state.iterations());
+}
+
 BENCHMARK(OpenSslSignThreads)->Name("Scaling/openssl_sign")->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(OpenSslEncryptThreads)->Name("Scaling/openssl_encrypt")->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(EngineEncrypt)->Name("Default/EncodeData/1024/engine");
 BENCHMARK(OpenSslEncrypt)->Name("Default/EncodeData/1024/openssl");
 BENCHMARK(EngineSign)->Name("Default/SignData/1024/engine");
