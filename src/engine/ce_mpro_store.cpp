@@ -4,12 +4,14 @@
 // docs/certificate-store.md).
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <vector>
 
 #include "cryptlib.h"
 #include "engine/ce_mpro.h"
 #include "platform/platform.h"
+#include "support/directory_lock.h"
 #include "support/fileutil.h"
 #include "support/strutil.h"
 
@@ -23,8 +25,9 @@ constexpr int32_t kParamKeyDir = 3;
 constexpr size_t kCaListLimit = 255;
 
 // Moves a file, copying it where a rename cannot (another file system).
+// Either way the new name is on the disk when it answers.
 bool MoveFile(const std::string& from, const std::string& to) {
-  if (platform::Os().RenameFile(from, to)) return true;
+  if (RenameDurably(from, to)) return true;
   return CopyFileContents(from, to) && platform::Os().DeleteFile(from);
 }
 
@@ -57,6 +60,45 @@ bool BackUpCertificates(FileRetirement& retirement, const std::string& directory
       return false;
   }
   return true;
+}
+
+// Tries to find the lists of a directory unchanged between the module's
+// answers and the directory's lock before filing anyway.
+constexpr int kCrlListAttempts = 8;
+
+std::vector<std::string> ListedCrls(const std::string& directory) {
+  std::vector<std::string> lists;
+  ListFilesByExt(directory, "pem", lists, false);
+  ListFilesByExt(directory, "crl", lists, false);
+  return lists;
+}
+
+// Files a revocation list under the next number, then removes the issuer's
+// older lists: the directory always holds one of the issuer's lists, whole.
+// When an older list cannot be removed the new one goes back where it came
+// from. filed tells whether the new list is in (also when only the source
+// could not be taken away, which is reported).
+int32_t FileCrl(const std::string& source, const std::string& directory, const std::vector<std::string>& older,
+                bool& filed) {
+  filed = false;
+  const std::string target = directory + NextCrlFileName(directory);
+  bool copied = false;
+  if (!RenameDurably(source, target)) {
+    if (!CopyFileContents(source, target)) return CE_KEY_FILE_IO;
+    copied = true;
+  }
+  for (const std::string& list : older) {
+    if (!FileExists(list) || DeleteFileDurably(list)) continue;
+    if (copied) {
+      platform::Os().DeleteFile(target);
+    } else {
+      RenameDurably(target, source);
+    }
+    return CE_KEY_FILE_IO;
+  }
+  filed = true;
+  const bool sourceLeft = copied && !platform::Os().DeleteFile(source);
+  return sourceLeft ? CE_KEY_FILE_IO : CE_OK;
 }
 
 // The CA list entries within the list's first characters; empty entries (a
@@ -98,6 +140,7 @@ int32_t TMPro1CryptoEngine::CreateDirStructure(const char* ownCertificate, const
     if (const int32_t result = InternalIncludePublicKey(certDirectory, source, false)) return result;
 
     const std::lock_guard<std::recursive_mutex> hold(NumberedNameLock());
+    const DirectoryLock directoryLock(caDirectory);
     for (const std::string& caFile : caFiles) {
       const std::string target = caDirectory + NextCaFileName(caDirectory);
       if (!CopyFileContents(ExpandRootPath(caFile), target)) return CE_KEY_FILE_IO;
@@ -138,6 +181,8 @@ int32_t TMPro1CryptoEngine::InternalIncludePublicKey(const std::string& director
       // A certificate that could not be backed up would be overwritten; one
       // that could not be replaced stays as it was.
       const std::lock_guard<std::recursive_mutex> hold(NumberedNameLock());
+      // Declared before the retirement: a rollback happens under it too.
+      const DirectoryLock directoryLock(directory);
       FileRetirement retirement;
       if (!BackUpCertificates(retirement, directory, uid)) return CE_KEY_FILE_IO;
       if (!(move ? MoveFile(source, target) : CopyFileContents(source, target))) return CE_KEY_FILE_IO;
@@ -190,9 +235,10 @@ int32_t TMPro1CryptoEngine::RemoveCertificate(const char* uid) {
     const std::string directory = CertificateDirectory();
     {
       const std::lock_guard<std::recursive_mutex> hold(NumberedNameLock());
+      const DirectoryLock directoryLock(directory);
       for (const std::string& name : {CertificateFileName(uid), CertificateCerFileName(uid)}) {
         const std::string file = directory + name;
-        if (FileExists(file) && !platform::Os().DeleteFile(file)) return CE_KEY_FILE_IO;
+        if (FileExists(file) && !DeleteFileDurably(file)) return CE_KEY_FILE_IO;
       }
     }
     ClearCash();
@@ -215,6 +261,7 @@ int32_t TMPro1CryptoEngine::IncludeCACertificateFromTransfer(const char* transfe
     if (const int32_t result = GetPublicKeyBlockByTransfer(transfer, record)) return result;
     {
       const std::lock_guard<std::recursive_mutex> hold(NumberedNameLock());
+      const DirectoryLock directoryLock(directory);
       const std::string name = NextTransferCaFileName(directory);
       if (name.empty()) return CE_KEY_FILE_IO;
       const std::string target = directory + name;
@@ -246,39 +293,31 @@ int32_t TMPro1CryptoEngine::IncludeCRL(const char* path) {
     if (issuer.empty()) return CE_CRL_BAD;
 
     std::unique_lock<std::recursive_mutex> hold(NumberedNameLock());
-    std::vector<std::string> lists;
-    ListFilesByExt(directory, "pem", lists, false);
-    ListFilesByExt(directory, "crl", lists, false);
-    std::string older;
-    for (const std::string& list : lists) {
-      // A list the host names from inside the directory is the new one, not
-      // an older one to replace.
-      if (SameTextAscii(list, source) || issuerOf(list) != issuer) continue;
-      older = list;
-      break;
-    }
-    // The new list goes in before the older one goes: the directory always
-    // holds one of the issuer's lists, whole.
-    const std::string target = directory + NextCrlFileName(directory);
-    bool copied = false;
-    if (!platform::Os().RenameFile(source, target)) {
-      if (!CopyFileContents(source, target)) return CE_KEY_FILE_IO;
-      copied = true;
-    }
-    if (!older.empty() && !platform::Os().DeleteFile(older)) {
-      // The older list stays: the new one goes back where it came from.
-      if (copied) {
-        platform::Os().DeleteFile(target);
-      } else {
-        platform::Os().RenameFile(target, source);
+    // The issuers are the module's answer, asked without the directory's
+    // lock; under it the directory must still hold the lists asked about,
+    // or another process filed or replaced one meanwhile: ask again.
+    std::map<std::string, std::string> issuers;
+    for (int attempt = 1;; ++attempt) {
+      const std::vector<std::string> lists = ListedCrls(directory);
+      for (const std::string& list : lists)
+        if (!issuers.contains(list)) issuers[list] = issuerOf(list);
+      const DirectoryLock directoryLock(directory);
+      if (ListedCrls(directory) != lists && attempt < kCrlListAttempts) continue;
+      // Every older list of the issuer goes: more than one is what a process
+      // killed between filing and removing left behind.
+      std::vector<std::string> older;
+      for (const std::string& list : lists) {
+        // A list the host names from inside the directory is the new one, not
+        // an older one to replace.
+        if (SameTextAscii(list, source) || issuers[list] != issuer) continue;
+        older.push_back(list);
       }
-      return CE_KEY_FILE_IO;
+      bool filed = false;
+      const int32_t result = FileCrl(source, directory, older, filed);
+      hold.unlock();
+      if (filed) ClearCash();
+      return result;
     }
-    // The list is in; a source that cannot be taken away is reported.
-    const bool sourceLeft = copied && !platform::Os().DeleteFile(source);
-    hold.unlock();
-    ClearCash();
-    return sourceLeft ? CE_KEY_FILE_IO : CE_OK;
   });
 }
 

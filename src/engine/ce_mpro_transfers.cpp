@@ -10,6 +10,7 @@
 #include "cryptlib.h"
 #include "engine/ce_mpro.h"
 #include "platform/platform.h"
+#include "support/directory_lock.h"
 #include "support/fileutil.h"
 
 namespace cryptlib {
@@ -155,8 +156,16 @@ int32_t TMPro1CryptoEngine::IncludePublicKeyTransfer(const char* transfer) {
     const std::string directory = CertificateDirectory();
     // The saved file's number is free only until another thread takes it.
     const std::lock_guard<std::recursive_mutex> hold(NumberedNameLock());
-    const std::string saved = directory + NextTransferTempFileName(directory);
-    if (const int32_t result = SaveTransferToFile(directory, transfer, saved.substr(directory.size()))) return result;
+    TransferRecord record;
+    if (const int32_t result = GetPublicKeyBlockByTransfer(transfer, record)) return result;
+    std::string saved;
+    {
+      // Picked and filled under the directory's lock: no other process picks
+      // the same number meanwhile. The module is asked about it afterwards.
+      const DirectoryLock directoryLock(directory);
+      saved = directory + NextTransferTempFileName(directory);
+      if (!WriteData(saved, record.data)) return CE_KEY_FILE_IO;
+    }
     if (!FileExists(saved)) return CE_TRANSFER_EXTRACT;
     std::string uid;
     // Left in the directory, a certificate that is not filed would count as a
@@ -168,7 +177,9 @@ int32_t TMPro1CryptoEngine::IncludePublicKeyTransfer(const char* transfer) {
     if (const int32_t result = ReadCertFileField(saved, UIDField(), uid)) return discard(result);
     if (const int32_t result = CheckUidFileName(uid)) return discard(result);
     // The holder's present file (".pem", else ".cer") is backed up; it comes
-    // back unless the new certificate is filed.
+    // back unless the new certificate is filed. Declared before the
+    // retirement, the lock covers a rollback too.
+    const DirectoryLock directoryLock(directory);
     FileRetirement retirement;
     for (const std::string& name : {CertificateFileName(uid), CertificateCerFileName(uid)}) {
       if (!FileExists(directory + name)) continue;
@@ -179,7 +190,7 @@ int32_t TMPro1CryptoEngine::IncludePublicKeyTransfer(const char* transfer) {
         return discard(CE_KEY_FILE_IO);
       break;
     }
-    if (!platform::Os().RenameFile(saved, directory + CertificateFileName(uid))) return discard(CE_KEY_FILE_IO);
+    if (!RenameDurably(saved, directory + CertificateFileName(uid))) return discard(CE_KEY_FILE_IO);
     retirement.Commit();
     return CE_OK;
   });

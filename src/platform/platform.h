@@ -74,6 +74,22 @@ class Platform {
   virtual bool SyncFile(const std::string& path) = 0;
   // Flushes the directory's entries (names created, renamed or deleted in it) to the disk.
   virtual bool SyncDirectory(const std::string& path) = 0;
+  // Creates a new file that only the current user may read or write, private
+  // from its first byte, and writes size bytes to it. Exclusive: false when
+  // the name exists already. A file that cannot be filled is removed.
+  virtual bool CreatePrivateFile(const std::string& path, const void* data, size_t size) = 0;
+  // Gives an existing file the access another one (model) has: on POSIX its
+  // read and write permission bits (the owner keeps reading and writing;
+  // read-only is SetAttributes' business), on Windows its access list. An empty
+  // model means what a new file gets by default (POSIX: read and write for
+  // all less the umask; Windows: the entries inherited from the directory).
+  virtual bool SetAccessLike(const std::string& path, const std::string& model) = 0;
+  // Opens the file (created when missing, or opened for reading when it
+  // cannot be created) and waits for an exclusive lock on it that other
+  // processes honour. nullptr when the file can be neither created nor
+  // opened. The lock lasts until ReleaseFileLock.
+  virtual void* AcquireFileLock(const std::string& path) = 0;
+  virtual void ReleaseFileLock(void* lock) = 0;
   // Size of an existing file.
   virtual bool GetFileSize(const std::string& path, uint64_t& size) = 0;
   // Lists the entries of the directory part of pattern whose names match its
@@ -135,6 +151,14 @@ class PlatformWrapper : public Platform {
   }
   bool SyncFile(const std::string& path) override { return target_.SyncFile(path); }
   bool SyncDirectory(const std::string& path) override { return target_.SyncDirectory(path); }
+  bool CreatePrivateFile(const std::string& path, const void* data, size_t size) override {
+    return target_.CreatePrivateFile(path, data, size);
+  }
+  bool SetAccessLike(const std::string& path, const std::string& model) override {
+    return target_.SetAccessLike(path, model);
+  }
+  void* AcquireFileLock(const std::string& path) override { return target_.AcquireFileLock(path); }
+  void ReleaseFileLock(void* lock) override { target_.ReleaseFileLock(lock); }
   bool GetFileSize(const std::string& path, uint64_t& size) override { return target_.GetFileSize(path, size); }
   bool ListDirectory(const std::string& pattern, std::vector<DirEntry>& entries) override {
     return target_.ListDirectory(pattern, entries);
@@ -186,6 +210,8 @@ std::string NativePath(const std::string& path);
 // converts with the code page; POSIX reads the bytes as Latin-1).
 std::u16string AnsiToUtf16(const std::string& text);
 
+// Identity of the calling process.
+uint32_t CurrentProcessId();
 // Identity of the calling thread, never 0.
 uint32_t CurrentThreadId();
 // Gives up the rest of the time slice (the spin locks' back-off).

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "platform/platform.h"
+#include "support/directory_lock.h"
 #include "support/strutil.h"
 
 namespace cryptlib {
@@ -71,41 +72,66 @@ int32_t NextFreeNumber(const std::string& pattern, NumberOf numberOf) {
   return largest + 1;
 }
 
-// A name beside target that no other writer uses: the thread id tells this
-// process's threads apart, the counter one thread's calls, and an existing
-// file of that name is never reused. It ends in ".tmp" so that a leftover
-// never looks like a numbered file ("key.001") or a certificate (".pem").
-std::string TemporaryNameBeside(const std::string& target) {
-  static std::atomic<uint32_t> counter{0};
-  const std::string prefix = target + ".~" + std::to_string(platform::CurrentThreadId()) + "-";
-  std::string candidate;
-  do {
-    candidate = prefix + std::to_string(counter.fetch_add(1, std::memory_order_relaxed)) + ".tmp";
-  } while (Os().GetAttributes(candidate) != platform::kInvalidAttributes);
-  return candidate;
+// The part of path up to and including its last delimiter or drive colon.
+std::string ParentOf(const std::string& path) {
+  const size_t last = path.find_last_of("\\/:");
+  return last == std::string::npos ? std::string() : path.substr(0, last + 1);
 }
 
-// Gives target the new content without a moment in which it is missing or
-// partial: the content goes into a temporary file beside it, which is then
-// renamed over it. On failure the temporary is removed and target keeps its
-// previous content. A read-only or directory target is refused, as the
-// systems that cannot replace such a file do.
-bool ReplaceFileAtomically(const std::string& target, const void* data, size_t size) {
+// Temporary names tried before giving up: far more than writers that can
+// race for one, few enough to end when the directory cannot take a file.
+constexpr int kTemporaryAttempts = 100;
+
+// A candidate name beside target that no other writer uses: the process id
+// tells processes apart, the thread id this process's threads, the counter
+// one thread's calls. It ends in ".tmp" so that a leftover never looks like a
+// numbered file ("key.001") or a certificate (".pem").
+std::string TemporaryCandidate(const std::string& target) {
+  static std::atomic<uint32_t> counter{0};
+  return target + ".~" + std::to_string(platform::CurrentProcessId()) + "-" +
+         std::to_string(platform::CurrentThreadId()) + "-" +
+         std::to_string(counter.fetch_add(1, std::memory_order_relaxed)) + ".tmp";
+}
+
+// Creates a private temporary beside target holding the content; the
+// exclusive create is the test that no one else has the name. Empty when no
+// file could be created (missing directory, full disk).
+std::string CreateTemporaryBeside(const std::string& target, const void* data, size_t size) {
+  for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
+    const std::string candidate = TemporaryCandidate(target);
+    if (Os().CreatePrivateFile(candidate, data, size)) return candidate;
+    // Taken (a leftover of a killed process, say): another name; anything
+    // else would fail again.
+    if (Os().GetAttributes(candidate) == platform::kInvalidAttributes) return std::string();
+  }
+  return std::string();
+}
+
+// Gives target the new content without a moment in which it is missing,
+// partial, or readable by more users than accessModel allows (see
+// Platform::SetAccessLike; kPrivateAccess keeps it owner-only): the content
+// goes into a private temporary beside it, reaches the disk, is opened to
+// the model's readers, is renamed over target, and the rename reaches the
+// disk. On failure the temporary is removed and target keeps its previous
+// content. A read-only or directory target is refused, as the systems that
+// cannot replace such a file do.
+bool ReplaceFileDurably(const std::string& target, const void* data, size_t size, const std::string* accessModel) {
   const uint32_t attributes = Os().GetAttributes(target);
   if (attributes != platform::kInvalidAttributes &&
       (attributes & (platform::kAttrReadOnly | platform::kAttrDirectory)) != 0) {
     return false;
   }
-  const std::string temporary = TemporaryNameBeside(target);
-  if (Os().WriteFile(temporary, data, size) && Os().RenameFile(temporary, target)) return true;
+  const std::string temporary = CreateTemporaryBeside(target, data, size);
+  if (temporary.empty()) return false;
+  const bool access = accessModel == nullptr || Os().SetAccessLike(temporary, *accessModel);
+  if (access && Os().SyncFile(temporary) && RenameDurably(temporary, target)) return true;
   Os().DeleteFile(temporary);
   return false;
 }
 
-// The part of path up to and including its last delimiter or drive colon.
-std::string ParentOf(const std::string& path) {
-  const size_t last = path.find_last_of("\\/:");
-  return last == std::string::npos ? std::string() : path.substr(0, last + 1);
+// The access a replaced file keeps: its own when it exists, else the default.
+std::string AccessModelFor(const std::string& target) {
+  return FileExists(target) ? target : std::string();
 }
 
 bool EndsWithSuffix(const std::string& name, const std::string& suffix) {
@@ -146,7 +172,11 @@ bool DeleteTree(const std::string& directory, bool removeSelf) {
     if ((entry.attributes & platform::kAttrReadOnly) != 0) Os().SetAttributes(path, platform::kAttrArchive);
     result = Os().DeleteFile(path) && result;
   }
-  if (removeSelf && result && !IsBareDrive(directory)) result = Os().RemoveDirectory(directory);
+  if (removeSelf && result && !IsBareDrive(directory)) {
+    // The directory's lock file, which enumerations leave out, goes with it.
+    Os().DeleteFile(prefix + kDirectoryLockName);
+    result = Os().RemoveDirectory(directory);
+  }
   return result;
 }
 
@@ -155,12 +185,15 @@ bool DeleteTree(const std::string& directory, bool removeSelf) {
 bool CopyFileContents(const std::string& source, const std::string& target) {
   std::string contents;
   if (!Os().ReadFile(source, contents)) return false;
-  return ReplaceFileAtomically(target, contents.data(), contents.size());
+  // The copy is as open as its source and never more.
+  return ReplaceFileDurably(target, contents.data(), contents.size(), &source);
 }
 
 bool CopyTree(const std::string& source, const std::string& target) {
   if (!DirectoryExists(source)) return false;
-  if (!DirectoryExists(target)) Os().CreateDirectory(target);
+  // Owner-only: a tree copied is a key directory; its files keep their
+  // sources' access.
+  if (!DirectoryExists(target)) Os().CreatePrivateDirectory(target);
   if (!DirectoryExists(target)) return false;
   const std::string sourcePrefix = IncludeBackslash(source);
   const std::string targetPrefix = IncludeBackslash(target);
@@ -204,7 +237,30 @@ bool ReadFileToBuffer(const char* fileName, void* buffer, int32_t* size) {
 
 bool WriteBufferToFile(const char* fileName, const void* buffer, int32_t size) {
   if (fileName == nullptr || *fileName == '\0' || size < 0 || (buffer == nullptr && size > 0)) return false;
-  return ReplaceFileAtomically(fileName, buffer != nullptr ? buffer : "", static_cast<size_t>(size));
+  const std::string model = AccessModelFor(fileName);
+  return ReplaceFileDurably(fileName, buffer != nullptr ? buffer : "", static_cast<size_t>(size), &model);
+}
+
+bool WriteBufferToPrivateFile(const std::string& fileName, const void* buffer, size_t size) {
+  if (fileName.empty() || (buffer == nullptr && size > 0)) return false;
+  return ReplaceFileDurably(fileName, buffer != nullptr ? buffer : "", size, nullptr);
+}
+
+bool RenameDurably(const std::string& from, const std::string& to) {
+  if (!Os().RenameFile(from, to)) return false;
+  // Best effort: some file systems cannot sync a directory, and the rename
+  // is done either way.
+  const std::string targetDirectory = ParentOf(to);
+  Os().SyncDirectory(targetDirectory);
+  const std::string sourceDirectory = ParentOf(from);
+  if (!SameTextAscii(sourceDirectory, targetDirectory)) Os().SyncDirectory(sourceDirectory);
+  return true;
+}
+
+bool DeleteFileDurably(const std::string& path) {
+  if (!Os().DeleteFile(path)) return false;
+  Os().SyncDirectory(ParentOf(path));
+  return true;
 }
 
 int32_t NextNumberInMask(const std::string& directory, const std::string& mask) {
@@ -248,7 +304,10 @@ bool ForceDirectories(const std::string& path) {
   // A relative name without a parent part has nothing above it to create.
   if (!parent.empty() && !ForceDirectories(parent)) return false;
   // Another process may have created it meanwhile: that counts as success.
-  return Os().CreateDirectory(directory) || DirectoryExists(directory);
+  if (!Os().CreateDirectory(directory)) return DirectoryExists(directory);
+  // The new name on the disk, as the files that will go into it.
+  Os().SyncDirectory(parent);
+  return true;
 }
 
 std::string GetTempDir() {
@@ -261,7 +320,11 @@ std::recursive_mutex& NumberedNameLock() {
 }
 
 std::string UnusedNameBeside(const std::string& path) {
-  return TemporaryNameBeside(path);
+  std::string candidate;
+  do {
+    candidate = TemporaryCandidate(path);
+  } while (Os().GetAttributes(candidate) != platform::kInvalidAttributes);
+  return candidate;
 }
 
 FileRetirement::~FileRetirement() {

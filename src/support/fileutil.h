@@ -21,10 +21,12 @@ std::string IncludeBackslash(const std::string& path);
 // removeSelf, the directory itself, never a bare drive. Continues after a
 // failure; answers whether everything went.
 bool DeleteTree(const std::string& directory, bool removeSelf);
-// Copies a whole file. The target is replaced atomically: a failure leaves the
-// previous target as it was.
+// Copies a whole file. The target is replaced atomically and durably (see
+// WriteBufferToFile): a failure leaves the previous target as it was. The
+// copy gets its source's access, never more.
 bool CopyFileContents(const std::string& source, const std::string& target);
-// Copies a directory tree into target (created one level when missing).
+// Copies a directory tree into target (created one level when missing, owner
+// only, as are the directories below it).
 bool CopyTree(const std::string& source, const std::string& target);
 // Decimal text cut to its first 3 (5) characters, left-padded with "0".
 std::string FormatNumber3(int32_t value);
@@ -32,8 +34,20 @@ std::string FormatNumber5(int32_t value);
 // Reads the whole file when *size is at least its size; sets *size to it.
 bool ReadFileToBuffer(const char* fileName, void* buffer, int32_t* size);
 // Writes size bytes as the file's new content. The previous content is
-// replaced atomically (written beside it, renamed over it): a failure leaves it.
+// replaced atomically and durably: the content goes to a private temporary
+// beside it (a name unique across processes and threads), is synced, gets
+// the access the file had (a new file the default), is renamed over it and
+// the directory is synced. A failure leaves the previous content and no
+// temporary.
 bool WriteBufferToFile(const char* fileName, const void* buffer, int32_t size);
+// The same for content only the current user may ever read (key material):
+// the file is owner-only from its first byte, whatever it was before.
+bool WriteBufferToPrivateFile(const std::string& fileName, const void* buffer, size_t size);
+// Renames, then syncs the directories involved so that the rename survives a
+// power cut.
+bool RenameDurably(const std::string& from, const std::string& to);
+// Deletes a file and syncs its directory.
+bool DeleteFileDurably(const std::string& path);
 // The next free number of files named like mask ("crl*.pem") in directory:
 // the largest number found + 1, 1 when none, 0 when the directory is missing.
 int32_t NextNumberInMask(const std::string& directory, const std::string& mask);
@@ -47,7 +61,7 @@ void ListFilesByExt(const std::string& directory, const std::string& suffix, std
 bool ForceDirectories(const std::string& path);
 // The system's temporary directory as the system reports it.
 std::string GetTempDir();
-// A name beside path that no file has: path + ".~<thread>-<counter>.tmp". It
+// A name beside path that no file has: path + ".~<pid>-<thread>-<counter>.tmp". It
 // never looks like a numbered file or a certificate, so no enumeration of the
 // store takes a file of that name for one.
 std::string UnusedNameBeside(const std::string& path);

@@ -59,6 +59,9 @@ FileTree ReadFileTree(const std::string& root) {
   if (!fs::exists(root)) return tree;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
     if (!entry.is_regular_file()) continue;
+    // A directory's lock file (empty, kept for the directory's lifetime) is
+    // the engine's bookkeeping, not content.
+    if (entry.path().filename() == ".lock") continue;
     std::ifstream in(entry.path(), std::ios::binary);
     std::ostringstream contents;
     contents << in.rdbuf();

@@ -28,8 +28,8 @@ class TestDir {
   std::string path_;
 };
 
-// Every file below root (relative path with "/" -> contents); empty when the
-// directory does not exist.
+// Every file below root (relative path with "/" -> contents) but the
+// directories' lock files (".lock"); empty when the directory does not exist.
 using FileTree = std::map<std::string, std::string>;
 FileTree ReadFileTree(const std::string& root);
 

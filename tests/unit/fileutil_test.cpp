@@ -2,6 +2,9 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -25,7 +28,8 @@ class ScopedPlatform {
   ~ScopedPlatform() { platform::SetPlatformForTesting(nullptr); }
 };
 
-// Fails every WriteFile or RenameFile on request and records what was asked.
+// Fails every write (WriteFile, CreatePrivateFile) or RenameFile on request
+// and records what was asked, syncs included, in order.
 class FailingFiles : public platform::PlatformWrapper {
  public:
   FailingFiles() : PlatformWrapper(platform::SystemPlatform()) {}
@@ -33,6 +37,22 @@ class FailingFiles : public platform::PlatformWrapper {
   bool failRename = false;
   std::vector<std::string> written;
   std::vector<std::string> renamedFrom;
+  std::vector<std::string> steps;  // "create <path>", "sync <path>", "rename <path>", "syncdir <path>"
+
+  bool CreatePrivateFile(const std::string& path, const void* data, size_t size) override {
+    written.push_back(path);
+    steps.push_back("create " + path);
+    // Failing, the call leaves no file (it removes what it could not fill).
+    return !failWrite && PlatformWrapper::CreatePrivateFile(path, data, size);
+  }
+  bool SyncFile(const std::string& path) override {
+    steps.push_back("sync " + path);
+    return PlatformWrapper::SyncFile(path);
+  }
+  bool SyncDirectory(const std::string& path) override {
+    steps.push_back("syncdir " + path);
+    return PlatformWrapper::SyncDirectory(path);
+  }
 
   bool WriteFile(const std::string& path, const void* data, size_t size) override {
     written.push_back(path);
@@ -43,6 +63,7 @@ class FailingFiles : public platform::PlatformWrapper {
   }
   bool RenameFile(const std::string& from, const std::string& to) override {
     renamedFrom.push_back(from);
+    steps.push_back("rename " + from);
     return !failRename && PlatformWrapper::RenameFile(from, to);
   }
 };
@@ -216,6 +237,92 @@ TEST_P(AtomicReplace, CopyFileContentsKeepsOldContent) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FailedWriteOrRename, AtomicReplace, ::testing::Bool());
+
+// The content reaches the disk before the name does, and the name right after.
+TEST(DurableReplace, SyncsTheTemporaryBeforeTheRenameAndTheDirectoryAfter) {
+  TestDir dir;
+  FailingFiles platform;
+  ScopedPlatform scoped(platform);
+  const std::string target = dir.path() + "\\file.bin";
+  ASSERT_TRUE(WriteBufferToFile(target.c_str(), "data", 4));
+  ASSERT_EQ(platform.written.size(), 1u);
+  const std::string& temporary = platform.written[0];
+  EXPECT_THAT(platform.steps, ElementsAre("create " + temporary, "sync " + temporary, "rename " + temporary,
+                                          "syncdir " + dir.path() + "\\"));
+  // Unique across processes: the name carries the process id.
+  EXPECT_NE(temporary.find(".~" + std::to_string(platform::CurrentProcessId()) + "-"), std::string::npos);
+}
+
+TEST(DurableReplace, ATemporaryNameAlreadyTakenIsNeverReused) {
+  TestDir dir;
+  FailingFiles platform;
+  ScopedPlatform scoped(platform);
+  const std::string target = dir.path() + "\\file.bin";
+  ASSERT_TRUE(WriteBufferToFile(target.c_str(), "one", 3));
+  ASSERT_TRUE(WriteBufferToFile(target.c_str(), "two", 3));
+  ASSERT_EQ(platform.written.size(), 2u);
+  EXPECT_NE(platform.written[0], platform.written[1]);
+  EXPECT_THAT(NamesIn(dir.path()), ElementsAre("file.bin"));
+}
+
+#ifndef _WIN32
+mode_t ModeOf(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 07777;
+}
+
+// A copy is as open as its source, never more; a replaced file keeps its
+// access; key material is owner-only whatever the file was.
+TEST(FileAccess, CopiesAndReplacementsAreNeverMoreOpenThanTheyShouldBe) {
+  TestDir dir;
+  const mode_t umask = ::umask(022);
+  struct Case {
+    const char* what;
+    mode_t before;  // of the source (copies) or the target (writes); 0: no target
+    int operation;  // 0 copy, 1 WriteBufferToFile, 2 WriteBufferToPrivateFile
+    mode_t expected;
+  };
+  const Case cases[] = {
+      {"copy of a private key file", 0600, 0, 0600},
+      {"copy of a group-readable file", 0640, 0, 0640},
+      {"copy of a public certificate", 0644, 0, 0644},
+      {"copy of an executable", 0755, 0, 0644},
+      {"rewrite keeps a private file private", 0600, 1, 0600},
+      {"rewrite keeps a shared file shared", 0644, 1, 0644},
+      {"new file gets the default", 0, 1, 0644},
+      {"key material over a shared file", 0644, 2, 0600},
+      {"new key material", 0, 2, 0600},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove(dir / "source");
+    fs::remove(dir / "target");
+    const std::string existing = c.operation == 0 ? dir / "source" : dir / "target";
+    if (c.before != 0) {
+      dir.WriteFile(c.operation == 0 ? "source" : "target", "old");
+      ASSERT_EQ(::chmod(existing.c_str(), c.before), 0);
+    }
+    const std::string target = dir.path() + "\\target";
+    bool done = false;
+    if (c.operation == 0) done = CopyFileContents(dir.path() + "\\source", target);
+    if (c.operation == 1) done = WriteBufferToFile(target.c_str(), "new", 3);
+    if (c.operation == 2) done = WriteBufferToPrivateFile(target, "new", 3);
+    ASSERT_TRUE(done);
+    EXPECT_EQ(ModeOf(dir / "target"), c.expected);
+  }
+  ::umask(umask);
+}
+
+TEST(FileAccess, ACopiedTreeIsOwnerOnly) {
+  TestDir dir;
+  dir.WriteFile("src/sub/key", "k");
+  ASSERT_EQ(::chmod((dir / "src/sub/key").c_str(), 0600), 0);
+  ASSERT_TRUE(CopyTree(dir.path() + "\\src", dir.path() + "\\dst"));
+  EXPECT_EQ(ModeOf(dir / "dst"), 0700u);
+  EXPECT_EQ(ModeOf(dir / "dst/sub"), 0700u);
+  EXPECT_EQ(ModeOf(dir / "dst/sub/key"), 0600u);
+}
+#endif
 
 TEST(WriteBufferToFile, ReplacesContentAndRejectsBadArguments) {
   TestDir dir;

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <link.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -78,6 +79,21 @@ bool SyncNative(const std::string& nativePath, int flags) {
   ScopedFd fd(OpenRetrying(nativePath.c_str(), flags));
   return fd.valid() && FsyncRetrying(fd.get()) == 0;
 }
+
+bool WriteAll(int fd, const void* data, size_t size) {
+  const auto* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    ssize_t written = write(fd, bytes, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    bytes += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+// Read and write bits only: a copy never gains execute or set-id bits.
+constexpr mode_t kReadWriteBits = 0666;
 
 bool IsReadOnlyMode(mode_t mode) {
   return (mode & S_IWUSR) == 0;
@@ -281,15 +297,64 @@ class PosixPlatform final : public Platform {
     if (stat(native->c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || IsReadOnlyMode(st.st_mode))) return false;
     ScopedFd fd(OpenRetrying(native->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666));
     if (!fd.valid()) return false;
-    const auto* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-      ssize_t written = write(fd.get(), bytes, size);
-      if (written < 0 && errno == EINTR) continue;
-      if (written <= 0) return false;
-      bytes += written;
-      size -= static_cast<size_t>(written);
+    return WriteAll(fd.get(), data, size) && fd.Close();
+  }
+
+  bool CreatePrivateFile(const std::string& path, const void* data, size_t size) override {
+    std::optional<std::string> native = resolver_.Resolve(path);
+    if (!native) return false;
+    // O_EXCL: the name is this call's alone, and no other user ever had a
+    // moment to open it.
+    ScopedFd fd(OpenRetrying(native->c_str(), O_WRONLY | O_CREAT | O_EXCL, S_IRUSR | S_IWUSR));
+    if (!fd.valid()) return false;
+    if (WriteAll(fd.get(), data, size) && fd.Close()) return true;
+    fd.Close();
+    unlink(native->c_str());
+    return false;
+  }
+
+  bool SetAccessLike(const std::string& path, const std::string& model) override {
+    std::optional<std::string> native = resolver_.ResolveExisting(path);
+    if (!native) return false;
+    mode_t mode = kReadWriteBits & ~umask_;
+    if (!model.empty()) {
+      std::optional<std::string> modelNative = resolver_.ResolveExisting(model);
+      struct stat st;
+      if (!modelNative || stat(modelNative->c_str(), &st) != 0) return false;
+      // The owner keeps reading and writing: read-only is an attribute
+      // callers set on purpose, afterwards.
+      mode = (st.st_mode & kReadWriteBits) | S_IRUSR | S_IWUSR;
     }
-    return fd.Close();
+    return chmod(native->c_str(), mode) == 0;
+  }
+
+  void* AcquireFileLock(const std::string& path) override {
+    std::optional<std::string> native = resolver_.Resolve(path);
+    if (!native) return nullptr;
+    // The lock file holds nothing; the default mode lets every user who may
+    // change the directory take the lock too.
+    int fd = OpenRetrying(native->c_str(), O_RDWR | O_CREAT, 0666);
+    if (fd < 0) fd = OpenRetrying(native->c_str(), O_RDONLY);
+    if (fd < 0) return nullptr;
+    // flock, not fcntl: its lock belongs to this open file, so two threads
+    // exclude each other too, and closing another descriptor of the same
+    // file does not drop it.
+    int locked;
+    do {
+      locked = flock(fd, LOCK_EX);
+    } while (locked < 0 && errno == EINTR);
+    if (locked < 0) {
+      close(fd);
+      return nullptr;
+    }
+    return new int(fd);
+  }
+
+  void ReleaseFileLock(void* lock) override {
+    if (!lock) return;
+    int* fd = static_cast<int*>(lock);
+    close(*fd);  // closing drops the lock
+    delete fd;
   }
 
   bool SyncFile(const std::string& path) override {
@@ -533,6 +598,10 @@ char SearchPathSeparator() {
 std::string NativePath(const std::string& path) {
   std::optional<std::string> native = posix::SystemResolver().Resolve(path);
   return native ? *native : std::string();
+}
+
+uint32_t CurrentProcessId() {
+  return static_cast<uint32_t>(getpid());
 }
 
 uint32_t CurrentThreadId() {

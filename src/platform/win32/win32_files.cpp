@@ -73,6 +73,8 @@ bool ReadAll(HANDLE file, std::string& data) {
   }
 }
 
+}  // namespace
+
 bool WriteAll(HANDLE file, const char* bytes, size_t size) {
   while (size > 0) {
     const DWORD chunk = static_cast<DWORD>(std::min(size, kMaxChunk));
@@ -83,8 +85,6 @@ bool WriteAll(HANDLE file, const char* bytes, size_t size) {
   }
   return true;
 }
-
-}  // namespace
 
 SplitPattern SplitListPattern(const std::string& pattern) {
   const size_t cut = pattern.find_last_of("/\\");
@@ -180,6 +180,31 @@ bool Win32Platform::SyncFile(const std::string& path) {
 // NTFS journals its directory changes; there is nothing left to flush.
 bool Win32Platform::SyncDirectory(const std::string& path) {
   return DirectoryExists(path);
+}
+
+void* Win32Platform::AcquireFileLock(const std::string& path) {
+  // The lock file holds nothing: hidden, and shared so that every process
+  // can open it and wait in LockFileEx.
+  constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, kShare, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_HIDDEN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    file = CreateFileA(path.c_str(), GENERIC_READ, kShare, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  OVERLAPPED start = {};
+  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &start)) {
+    CloseHandle(file);
+    return nullptr;
+  }
+  return file;
+}
+
+void Win32Platform::ReleaseFileLock(void* lock) {
+  if (!lock) return;
+  OVERLAPPED start = {};
+  UnlockFileEx(static_cast<HANDLE>(lock), 0, 1, 0, &start);
+  CloseHandle(static_cast<HANDLE>(lock));
 }
 
 bool Win32Platform::GetFileSize(const std::string& path, uint64_t& size) {

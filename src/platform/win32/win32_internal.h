@@ -86,6 +86,9 @@ void SortEntries(std::vector<DirEntry>& entries);
 // the system cannot tell.
 std::string CurrentUserSid();
 
+// Writes size bytes to an open file (in chunks a DWORD can count).
+bool WriteAll(HANDLE file, const char* bytes, size_t size);
+
 // Days since 1899-12-30 with the time of day as the fraction.
 double DateTimeFromSystemTime(const SYSTEMTIME& time);
 
@@ -104,6 +107,10 @@ class Win32Platform final : public Platform {
   bool WriteFile(const std::string& path, const void* data, size_t size) override;
   bool SyncFile(const std::string& path) override;
   bool SyncDirectory(const std::string& path) override;
+  bool CreatePrivateFile(const std::string& path, const void* data, size_t size) override;
+  bool SetAccessLike(const std::string& path, const std::string& model) override;
+  void* AcquireFileLock(const std::string& path) override;
+  void ReleaseFileLock(void* lock) override;
   bool GetFileSize(const std::string& path, uint64_t& size) override;
   bool ListDirectory(const std::string& pattern, std::vector<DirEntry>& entries) override;
   std::string TempDirectory() override;

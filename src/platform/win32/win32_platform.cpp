@@ -137,6 +137,10 @@ std::string NativePath(const std::string& path) {
   return path;
 }
 
+uint32_t CurrentProcessId() {
+  return GetCurrentProcessId();
+}
+
 uint32_t CurrentThreadId() {
   return GetCurrentThreadId();
 }

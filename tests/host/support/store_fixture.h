@@ -59,11 +59,13 @@ class StoreTest : public FakeEngineTest {
   }
 
   std::string Certs() const { return area_ / "certs"; }
-  // Every path below the area, relative to it, directories with a "/".
+  // Every path below the area, relative to it, directories with a "/"; the
+  // directories' lock files (".lock", the engine's bookkeeping) left out.
   std::set<std::string> AreaContents() const {
     namespace fs = std::filesystem;
     std::set<std::string> names;
     for (const auto& entry : fs::recursive_directory_iterator(area_.path())) {
+      if (entry.path().filename() == ".lock") continue;
       std::string name = fs::relative(entry.path(), area_.path()).generic_string();
       names.insert(entry.is_directory() ? name + "/" : name);
     }

@@ -38,6 +38,8 @@ const char* FaultOpName(FaultOp op) {
       return "delete";
     case FaultOp::kCreateDirectory:
       return "mkdir";
+    case FaultOp::kSync:
+      return "sync";
     case FaultOp::kAny:
       return "any";
   }
@@ -94,11 +96,30 @@ bool FaultPlatform::Fails(FaultOp op, const std::string& what, bool copy) {
   return true;
 }
 
-bool FaultPlatform::WriteFile(const std::string& path, const void* data, size_t size) {
+bool FaultPlatform::IsCopy(const void* data, size_t size) {
   const bool copy = lastRead.valid && lastRead.size == size && lastRead.hash == HashOf(data, size);
   lastRead.valid = false;
+  return copy;
+}
+
+bool FaultPlatform::WriteFile(const std::string& path, const void* data, size_t size) {
+  const bool copy = IsCopy(data, size);
   return !Fails(FaultOp::kWrite, (copy ? "WriteFile of a copy(" : "WriteFile(") + path + ")", copy) &&
          PlatformWrapper::WriteFile(path, data, size);
+}
+
+bool FaultPlatform::CreatePrivateFile(const std::string& path, const void* data, size_t size) {
+  const bool copy = IsCopy(data, size);
+  return !Fails(FaultOp::kWrite, (copy ? "CreatePrivateFile of a copy(" : "CreatePrivateFile(") + path + ")", copy) &&
+         PlatformWrapper::CreatePrivateFile(path, data, size);
+}
+
+bool FaultPlatform::SyncFile(const std::string& path) {
+  return !Fails(FaultOp::kSync, "SyncFile(" + path + ")") && PlatformWrapper::SyncFile(path);
+}
+
+bool FaultPlatform::SyncDirectory(const std::string& path) {
+  return !Fails(FaultOp::kSync, "SyncDirectory(" + path + ")") && PlatformWrapper::SyncDirectory(path);
 }
 
 bool FaultPlatform::RenameFile(const std::string& from, const std::string& to) {
@@ -186,6 +207,159 @@ int RunFaultSweeps(FaultPlatform& platform, const FaultSweep& sweep, std::initia
   ::testing::Test::RecordProperty("fault_runs", runs);
   ::testing::Test::RecordProperty("faults_injected", injected);
   return injected;
+}
+
+// --- power cut ---
+
+namespace {
+
+std::string Folded(const std::string& path) {
+  std::string folded = path;
+  for (char& c : folded) {
+    if (c == '/') c = '\\';
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  while (folded.size() > 1 && folded.back() == '\\') folded.pop_back();
+  return folded;
+}
+
+std::string FoldedParent(const std::string& path) {
+  const std::string folded = Folded(path);
+  const size_t cut = folded.rfind('\\');
+  return cut == std::string::npos ? std::string() : folded.substr(0, cut);
+}
+
+}  // namespace
+
+void PowerCutPlatform::Arm(int cutAt) {
+  std::lock_guard<std::mutex> hold(lock_);
+  cut_ = false;
+  cutAt_ = cutAt;
+  changes_ = 0;
+  inodes_.clear();
+  names_.clear();
+}
+
+int PowerCutPlatform::NewInode(std::string synced) {
+  inodes_.push_back(Inode{std::move(synced)});
+  return static_cast<int>(inodes_.size()) - 1;
+}
+
+PowerCutPlatform::Name& PowerCutPlatform::Track(const std::string& path) {
+  const std::string key = Folded(path);
+  auto found = names_.find(key);
+  if (found != names_.end()) return found->second;
+  Name name;
+  name.path = path;
+  std::string contents;
+  if (PlatformWrapper::ReadFile(path, contents)) name.current = name.durable = NewInode(std::move(contents));
+  return names_.emplace(key, name).first->second;
+}
+
+bool PowerCutPlatform::Allow() {
+  if (cut_) return false;
+  if (cutAt_ >= 0 && changes_ >= cutAt_) {
+    CutLocked();
+    return false;
+  }
+  ++changes_;
+  return true;
+}
+
+void PowerCutPlatform::Cut() {
+  std::lock_guard<std::mutex> hold(lock_);
+  CutLocked();
+}
+
+void PowerCutPlatform::CutLocked() {
+  if (cut_) return;
+  cut_ = true;
+  // What the disk shows after the power comes back: each name as its
+  // directory was last synced, each file as it was last synced.
+  for (const auto& [key, name] : names_) {
+    PlatformWrapper::DeleteFile(name.path);
+    if (name.durable < 0) continue;
+    const std::string& synced = inodes_[static_cast<size_t>(name.durable)].synced;
+    PlatformWrapper::WriteFile(name.path, synced.data(), synced.size());
+  }
+}
+
+bool PowerCutPlatform::WriteFile(const std::string& path, const void* data, size_t size) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (!Allow()) return false;
+  Name& name = Track(path);
+  if (!PlatformWrapper::WriteFile(path, data, size)) return false;
+  // Written in place: the same file, its new content not yet on the disk.
+  if (name.current < 0) name.current = NewInode(std::string());
+  return true;
+}
+
+bool PowerCutPlatform::CreatePrivateFile(const std::string& path, const void* data, size_t size) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (!Allow()) return false;
+  Name& name = Track(path);
+  if (!PlatformWrapper::CreatePrivateFile(path, data, size)) return false;
+  name.current = NewInode(std::string());
+  return true;
+}
+
+bool PowerCutPlatform::SyncFile(const std::string& path) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (cut_) return false;
+  Name& name = Track(path);
+  std::string contents;
+  if (name.current < 0 || !PlatformWrapper::ReadFile(path, contents)) return false;
+  if (!PlatformWrapper::SyncFile(path)) return false;
+  inodes_[static_cast<size_t>(name.current)].synced = std::move(contents);
+  return true;
+}
+
+bool PowerCutPlatform::SyncDirectory(const std::string& path) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (cut_) return false;
+  if (!PlatformWrapper::SyncDirectory(path)) return false;
+  const std::string directory = Folded(path);
+  for (auto& [key, name] : names_)
+    if (FoldedParent(key) == directory) name.durable = name.current;
+  return true;
+}
+
+bool PowerCutPlatform::RenameFile(const std::string& from, const std::string& to) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (!Allow()) return false;
+  Name& source = Track(from);
+  Name& target = Track(to);
+  if (!PlatformWrapper::RenameFile(from, to)) return false;
+  if (&source != &target) {
+    target.current = source.current;
+    source.current = -1;
+  }
+  return true;
+}
+
+bool PowerCutPlatform::DeleteFile(const std::string& path) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (!Allow()) return false;
+  Name& name = Track(path);
+  if (!PlatformWrapper::DeleteFile(path)) return false;
+  name.current = -1;
+  return true;
+}
+
+bool PowerCutPlatform::ReadFile(const std::string& path, std::string& contents) {
+  return !cut_ && PlatformWrapper::ReadFile(path, contents);
+}
+
+bool PowerCutPlatform::CreateDirectory(const std::string& path) {
+  return !cut_ && PlatformWrapper::CreateDirectory(path);
+}
+
+bool PowerCutPlatform::CreatePrivateDirectory(const std::string& path) {
+  return !cut_ && PlatformWrapper::CreatePrivateDirectory(path);
+}
+
+bool PowerCutPlatform::RemoveDirectory(const std::string& path) {
+  return !cut_ && PlatformWrapper::RemoveDirectory(path);
 }
 
 }  // namespace cryptlib::test

@@ -17,7 +17,11 @@
 // The platform has no copy call: a copy (support/fileutil) reads the source
 // and writes its bytes to a temporary beside the target, which is then renamed
 // over it. The write of a copy is counted as a write and as a copy: a write of
-// exactly the bytes the same thread read last. Failing each read, copy, write
+// exactly the bytes the same thread read last. CreatePrivateFile counts as a
+// write.
+//
+// PowerCutPlatform (below) plays a power cut instead: what was not synced is
+// lost. Failing each read, copy, write
 // and rename in turn fails every step of every copy.
 #pragma once
 
@@ -25,6 +29,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -40,10 +45,11 @@ enum class FaultOp {
   kRead,             // ReadFile (the first step of every copy)
   kDelete,           // DeleteFile, RemoveDirectory
   kCreateDirectory,  // CreateDirectory, CreatePrivateDirectory
+  kSync,             // SyncFile, SyncDirectory
   kAny,              // every one of the above, counted together
 };
 inline constexpr FaultOp kAllFaultOps[] = {FaultOp::kWrite,  FaultOp::kRename,          FaultOp::kCopy, FaultOp::kRead,
-                                           FaultOp::kDelete, FaultOp::kCreateDirectory, FaultOp::kAny};
+                                           FaultOp::kDelete, FaultOp::kCreateDirectory, FaultOp::kSync, FaultOp::kAny};
 const char* FaultOpName(FaultOp op);
 
 enum class FaultMode {
@@ -77,6 +83,9 @@ class FaultPlatform : public platform::PlatformWrapper {
   std::string FirstInjected() const;
 
   bool WriteFile(const std::string& path, const void* data, size_t size) override;
+  bool CreatePrivateFile(const std::string& path, const void* data, size_t size) override;
+  bool SyncFile(const std::string& path) override;
+  bool SyncDirectory(const std::string& path) override;
   bool RenameFile(const std::string& from, const std::string& to) override;
   bool ReadFile(const std::string& path, std::string& contents) override;
   bool DeleteFile(const std::string& path) override;
@@ -85,7 +94,8 @@ class FaultPlatform : public platform::PlatformWrapper {
   bool CreatePrivateDirectory(const std::string& path) override;
 
  private:
-  static constexpr size_t kOps = 7;
+  static constexpr size_t kOps = 8;
+  bool IsCopy(const void* data, size_t size);
   // Counts the operation (a copy's write also as a copy); true when it is to
   // fail.
   bool Fails(FaultOp op, const std::string& what, bool copy = false);
@@ -141,5 +151,71 @@ SweepFigures RunFaultSweep(FaultPlatform& platform, const FaultSweep& sweep, Fau
 // number of operations failed on purpose.
 int RunFaultSweeps(FaultPlatform& platform, const FaultSweep& sweep,
                    std::initializer_list<FaultMode> modes = {FaultMode::kOnce, FaultMode::kFromThenOn});
+
+// A power cut, as a file system without data journaling may leave things
+// (LevelDB's fault-injection environment): file content reaches the disk
+// only with SyncFile, and names created, renamed or deleted in a directory
+// only with a SyncDirectory of that directory. Arm(n) lets n file changes
+// (writes, creates, renames, deletes) through; the n+1-th never happens: the
+// power fails, the disk is put back to what it would hold, and every later
+// call of the platform fails, as in a process that no longer runs.
+// Directories created count as durable at once (a simplification: the
+// engine creates none it relies on in the middle of an operation).
+//
+// Paths are compared as given but for letter case and separator, so the
+// engine's own spelling of a file must be the same throughout an operation
+// (it is: each path is built once).
+class PowerCutPlatform : public platform::PlatformWrapper {
+ public:
+  explicit PowerCutPlatform(platform::Platform& target) : PlatformWrapper(target) {}
+
+  // Forgets what was tracked (the disk as it is now counts as durable) and
+  // cuts the power before the change numbered cutAt + 1; a negative cutAt
+  // never cuts by itself.
+  void Arm(int cutAt);
+  // Cuts the power now (e.g. right after an operation answered).
+  void Cut();
+  bool IsCut() const { return cut_; }
+  // File changes seen since Arm.
+  int Changes() const { return changes_; }
+
+  bool WriteFile(const std::string& path, const void* data, size_t size) override;
+  bool CreatePrivateFile(const std::string& path, const void* data, size_t size) override;
+  bool SyncFile(const std::string& path) override;
+  bool SyncDirectory(const std::string& path) override;
+  bool RenameFile(const std::string& from, const std::string& to) override;
+  bool DeleteFile(const std::string& path) override;
+  bool ReadFile(const std::string& path, std::string& contents) override;
+  bool CreateDirectory(const std::string& path) override;
+  bool CreatePrivateDirectory(const std::string& path) override;
+  bool RemoveDirectory(const std::string& path) override;
+
+ private:
+  // A file's content as the disk holds it: what the last sync put there
+  // (empty when it was never synced since created).
+  struct Inode {
+    std::string synced;
+  };
+  // A name in a directory: the inode it names now and after a cut.
+  struct Name {
+    std::string path;  // as the engine spelled it (to restore it)
+    int current = -1;  // -1: no file of that name
+    int durable = -1;
+  };
+
+  // Counts one change; false (and the power cut) when it is the one not to happen.
+  bool Allow();
+  void CutLocked();
+  // The name's record, created from the disk's present state on first use.
+  Name& Track(const std::string& path);
+  int NewInode(std::string synced);
+
+  std::mutex lock_;
+  bool cut_ = false;
+  int cutAt_ = -1;
+  int changes_ = 0;
+  std::vector<Inode> inodes_;
+  std::map<std::string, Name> names_;  // by folded path
+};
 
 }  // namespace cryptlib::test
