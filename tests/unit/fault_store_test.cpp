@@ -427,5 +427,110 @@ TEST_F(StoreFaults, CreateDirStructureLeavesOnlyWholeFilesAndARetryCompletesIt) 
   Sweep(sweep, 60);
 }
 
+// ------------------------------------------------------------ power cut
+
+// The power fails before each file change of an operation in turn, and once
+// more right after it answered: what is on the disk then (what was synced)
+// holds the previous certificate or list or the new one, whole; after an
+// answer of 0 the new one. A new engine (the next start) then repeats the
+// operation and succeeds.
+class PowerCuts : public StoreFaults {
+ protected:
+  void SetUp() override { platform::SetPlatformForTesting(&cuts_); }
+
+  struct CutSweep {
+    std::string name;
+    Tree files;
+    std::function<int32_t()> run;
+    // The store after a cut; done tells whether the run answered 0 first.
+    std::function<void(bool done)> check;
+  };
+
+  void SweepCuts(const CutSweep& sweep) {
+    SCOPED_TRACE(sweep.name);
+    cuts_.Arm(-1);
+    Reset(sweep.files);
+    ASSERT_EQ(sweep.run(), 0) << "without a cut";
+    const int changes = cuts_.Changes();
+    ASSERT_GT(changes, 0);
+    for (int cutAt = 0; cutAt <= changes; ++cutAt) {
+      SCOPED_TRACE("power cut after " + std::to_string(cutAt) + " of " + std::to_string(changes) + " changes");
+      cuts_.Arm(-1);
+      Reset(sweep.files);
+      cuts_.Arm(cutAt);
+      const int32_t code = sweep.run();
+      const bool done = code == 0 && !cuts_.IsCut();
+      cuts_.Cut();
+      sweep.check(done);
+      // The next start: a new engine, the power back.
+      cuts_.Arm(-1);
+      NewEngine();
+      if (!done) {
+        EXPECT_EQ(sweep.run(), 0) << "the retry after the cut";
+      }
+      sweep.check(true);
+      if (HasFailure()) return;
+    }
+    std::printf("[ power    ] %s: %d file changes, %d cuts\n", sweep.name.c_str(), changes, changes + 1);
+  }
+
+  test::PowerCutPlatform cuts_{test::Host()};
+};
+
+TEST_F(PowerCuts, CertificatesAndListsAreOldOrNewAndAnAnsweredCallIsOnTheDisk) {
+  const Tree store = {{"certs/Alice.pem", kAlice}, {"certs/Bob.pem", kOldBob}, {"in/Bob.pem", kNewBob}};
+  const auto checkBob = [&](bool done) {
+    const Tree active = Without(test::ReadFileTree(Certs()), false);
+    std::string bob = active.contains("Bob.pem") ? active.at("Bob.pem") : "(missing)";
+    if (done) {
+      EXPECT_EQ(bob, kNewBob) << "an answered inclusion is lost";
+    } else {
+      EXPECT_TRUE(bob == kOldBob || bob == kNewBob) << "Bob's certificate is " << bob;
+    }
+    EXPECT_EQ(active.at("Alice.pem"), kAlice);
+  };
+  SweepCuts({"IncludePublicKey", store,
+             [&] {
+               if (!area_.Exists("in/Bob.pem")) area_.WriteFile("in/Bob.pem", kNewBob);
+               return engine_->IncludePublicKey(Incoming("Bob.pem").c_str());
+             },
+             checkBob});
+
+  Reset(store);
+  const std::string transfer = TransferOf(Incoming("Bob.pem"));
+  SweepCuts({"IncludePublicKeyTransfer", store, [&] { return engine_->IncludePublicKeyTransfer(transfer.c_str()); },
+             checkBob});
+
+  SweepCuts({"RemoveCertificate", store, [&] { return engine_->RemoveCertificate("Bob"); },
+             [&](bool done) {
+               const Tree active = Without(test::ReadFileTree(Certs()), false);
+               if (done) {
+                 EXPECT_FALSE(active.contains("Bob.pem")) << "an answered removal is undone";
+               } else if (active.contains("Bob.pem")) {
+                 EXPECT_EQ(active.at("Bob.pem"), kOldBob);
+               }
+             }});
+
+  const Tree lists = {{"certs/Alice.pem", kAlice},
+                      {"keys/CRL/crl1.pem", kOldList},
+                      {"keys/CRL/crl2.pem", kOtherList},
+                      {"in/new.crl", kNewList}};
+  SweepCuts({"IncludeCRL", lists,
+             [&] {
+               if (!area_.Exists("in/new.crl")) area_.WriteFile("in/new.crl", kNewList);
+               return engine_->IncludeCRL(Incoming("new.crl").c_str());
+             },
+             [&](bool done) {
+               const std::vector<std::string> found = Contents(test::ReadFileTree(Keys() + "/CRL"));
+               EXPECT_TRUE(Holds(found, kOtherList));
+               if (done) {
+                 EXPECT_TRUE(Holds(found, kNewList) && !Holds(found, kOldList)) << "an answered filing is undone";
+               } else {
+                 EXPECT_TRUE(Holds(found, kNewList) || Holds(found, kOldList)) << "the issuer has no list";
+               }
+               for (const std::string& list : found) EXPECT_FALSE(list.empty()) << "an empty list";
+             }});
+}
+
 }  // namespace
 }  // namespace cryptlib
