@@ -3,6 +3,8 @@
 // then on), and recognises the write of a copy.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
 #include <string>
 
 #include "common/test_dir.h"
@@ -73,6 +75,90 @@ TEST_F(FaultPlatformTest, AFailedCopyLeavesTheTargetAsItWas) {
   EXPECT_FALSE(CopyFileContents(Path("source"), Path("target")));
   EXPECT_EQ(dir_.ReadFile("target"), "old contents");
   EXPECT_EQ(faults_.Injected(FaultOp::kWrite), 1) << "the copy's write failed";
+}
+
+// The power-cut double: what survives is what was synced, content by
+// SyncFile and names by SyncDirectory of their directory.
+class PowerCutTest : public ::testing::Test {
+ protected:
+  void SetUp() override { platform::SetPlatformForTesting(&cuts_); }
+  void TearDown() override { platform::SetPlatformForTesting(nullptr); }
+
+  std::string Path(const std::string& name) const { return dir_ / name; }
+  bool Write(const std::string& name, const std::string& text) {
+    return platform::Os().WriteFile(Path(name), text.data(), text.size());
+  }
+  std::string Survivor(const std::string& name) const {
+    return dir_.Exists(name) ? dir_.ReadFile(name) : std::string("(missing)");
+  }
+
+  test::TestDir dir_;
+  test::PowerCutPlatform cuts_{platform::SystemPlatform()};
+};
+
+TEST_F(PowerCutTest, OnlySyncedContentUnderSyncedNamesSurvives) {
+  struct Case {
+    const char* what;
+    std::function<void(platform::Platform&, const std::string& dir)> steps;
+    std::string survivor;  // of "f", whose previous content was "old"
+  };
+  const Case cases[] = {
+      {"written in place, never synced", [&](platform::Platform&, const std::string&) { Write("f", "new"); }, "old"},
+      {"written in place and synced",
+       [&](platform::Platform& os, const std::string&) {
+         Write("f", "new");
+         os.SyncFile(Path("f"));
+       },
+       "new"},
+      {"renamed over, nothing synced",
+       [&](platform::Platform& os, const std::string&) {
+         Write("t", "new");
+         os.RenameFile(Path("t"), Path("f"));
+       },
+       "old"},
+      {"renamed over, only the directory synced: the name without its content",
+       [&](platform::Platform& os, const std::string& dir) {
+         Write("t", "new");
+         os.RenameFile(Path("t"), Path("f"));
+         os.SyncDirectory(dir);
+       },
+       ""},
+      {"renamed over, content and directory synced",
+       [&](platform::Platform& os, const std::string& dir) {
+         Write("t", "new");
+         os.SyncFile(Path("t"));
+         os.RenameFile(Path("t"), Path("f"));
+         os.SyncDirectory(dir);
+       },
+       "new"},
+      {"deleted without a directory sync",
+       [&](platform::Platform& os, const std::string&) { os.DeleteFile(Path("f")); }, "old"},
+      {"the support routine's replacement",
+       [&](platform::Platform&, const std::string&) { WriteBufferToFile(Path("f").c_str(), "new", 3); }, "new"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    cuts_.Arm(-1);
+    std::filesystem::remove(dir_ / "t");
+    dir_.WriteFile("f", "old");
+    cuts_.Arm(-1);
+    c.steps(platform::Os(), dir_.path());
+    cuts_.Cut();
+    EXPECT_EQ(Survivor("f"), c.survivor);
+    EXPECT_FALSE(dir_.Exists("t")) << "a temporary whose name was never synced";
+  }
+}
+
+TEST_F(PowerCutTest, TheCutComesBeforeTheChosenChangeAndNothingWorksAfterIt) {
+  cuts_.Arm(1);
+  EXPECT_TRUE(Write("a", "1"));
+  EXPECT_FALSE(Write("b", "2"));
+  EXPECT_TRUE(cuts_.IsCut());
+  std::string contents;
+  EXPECT_FALSE(platform::Os().ReadFile(Path("a"), contents)) << "the process is gone";
+  EXPECT_FALSE(dir_.Exists("a")) << "never synced";
+  EXPECT_FALSE(dir_.Exists("b"));
+  EXPECT_EQ(cuts_.Changes(), 1);
 }
 
 }  // namespace
