@@ -38,6 +38,11 @@ class FailNthCall : public platform::PlatformWrapper {
     if (kind_ == Kind::kWrite && ++calls_ == failAt_) return false;
     return PlatformWrapper::WriteFile(path, data, size);
   }
+  // The support routines write their temporaries through this one.
+  bool CreatePrivateFile(const std::string& path, const void* data, size_t size) override {
+    if (kind_ == Kind::kWrite && ++calls_ == failAt_) return false;
+    return PlatformWrapper::CreatePrivateFile(path, data, size);
+  }
   bool RenameFile(const std::string& from, const std::string& to) override {
     if (kind_ == Kind::kRename && ++calls_ == failAt_) return false;
     return PlatformWrapper::RenameFile(from, to);

@@ -30,6 +30,10 @@ class FailingTemp : public test::FakeHost {
   bool WriteFile(const std::string& path, const void* data, size_t size) override {
     return !Fails(path) && FakeHost::WriteFile(path, data, size);
   }
+  // The support routines write their temporaries through this one.
+  bool CreatePrivateFile(const std::string& path, const void* data, size_t size) override {
+    return !Fails(path) && FakeHost::CreatePrivateFile(path, data, size);
+  }
   bool RenameFile(const std::string& from, const std::string& to) override {
     return !Fails(to) && FakeHost::RenameFile(from, to);
   }
