@@ -70,6 +70,10 @@ class Platform {
   // callers that must not lose the previous content write a temporary file
   // beside it and rename it over the target (see support/fileutil).
   virtual bool WriteFile(const std::string& path, const void* data, size_t size) = 0;
+  // Flushes the file's data and metadata to the disk. False when it cannot be opened or flushed.
+  virtual bool SyncFile(const std::string& path) = 0;
+  // Flushes the directory's entries (names created, renamed or deleted in it) to the disk.
+  virtual bool SyncDirectory(const std::string& path) = 0;
   // Size of an existing file.
   virtual bool GetFileSize(const std::string& path, uint64_t& size) = 0;
   // Lists the entries of the directory part of pattern whose names match its
@@ -129,6 +133,8 @@ class PlatformWrapper : public Platform {
   bool WriteFile(const std::string& path, const void* data, size_t size) override {
     return target_.WriteFile(path, data, size);
   }
+  bool SyncFile(const std::string& path) override { return target_.SyncFile(path); }
+  bool SyncDirectory(const std::string& path) override { return target_.SyncDirectory(path); }
   bool GetFileSize(const std::string& path, uint64_t& size) override { return target_.GetFileSize(path, size); }
   bool ListDirectory(const std::string& pattern, std::vector<DirEntry>& entries) override {
     return target_.ListDirectory(pattern, entries);

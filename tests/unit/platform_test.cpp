@@ -130,6 +130,16 @@ TEST_P(PlatformContract, RenameReplacesAnExistingFile) {
   EXPECT_FALSE(os.RenameFile(root + "\\FINAL.TXT", root + "\\SUB"));  // no directory is replaced
 }
 
+TEST_P(PlatformContract, SyncNeedsAnExistingFileOrDirectory) {
+  dir.WriteFile("sub/f", "x");
+  EXPECT_TRUE(os.SyncFile(root + "\\SUB\\F"));
+  EXPECT_TRUE(os.SyncDirectory(root + "\\Sub"));
+  EXPECT_TRUE(os.SyncDirectory(root + "\\sub\\"));
+  EXPECT_FALSE(os.SyncFile(root + "\\sub\\missing"));
+  EXPECT_FALSE(os.SyncDirectory(root + "\\missing"));
+  EXPECT_EQ(dir.ReadFile("sub/f"), "x");  // a sync changes nothing
+}
+
 TEST_P(PlatformContract, DeleteAndRemove) {
   dir.WriteFile("f", "x");
   dir.MakeDir("d");

@@ -64,6 +64,21 @@ int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
   return fd;
 }
 
+int FsyncRetrying(int fd) {
+  int result;
+  do {
+    result = fsync(fd);
+  } while (result < 0 && errno == EINTR);
+  return result;
+}
+
+// fsync through a descriptor of its own: Linux flushes the inode's pages
+// whichever descriptor wrote them, also for a read-only one.
+bool SyncNative(const std::string& nativePath, int flags) {
+  ScopedFd fd(OpenRetrying(nativePath.c_str(), flags));
+  return fd.valid() && FsyncRetrying(fd.get()) == 0;
+}
+
 bool IsReadOnlyMode(mode_t mode) {
   return (mode & S_IWUSR) == 0;
 }
@@ -275,6 +290,16 @@ class PosixPlatform final : public Platform {
       size -= static_cast<size_t>(written);
     }
     return fd.Close();
+  }
+
+  bool SyncFile(const std::string& path) override {
+    std::optional<std::string> native = resolver_.ResolveExisting(path);
+    return native && SyncNative(*native, O_RDONLY);
+  }
+
+  bool SyncDirectory(const std::string& path) override {
+    std::optional<std::string> native = resolver_.ResolveDirectory(path);
+    return native && SyncNative(native->empty() ? "." : *native, O_RDONLY | O_DIRECTORY);
   }
 
   bool GetFileSize(const std::string& path, uint64_t& size) override {

@@ -137,8 +137,9 @@ bool Win32Platform::RenameFile(const std::string& from, const std::string& to) {
   if (IsCaseOnlyRename(from, to)) return RenameCase(from, to);
   if (IsReadOnlyFile(to)) return false;
   // Replaces a target file in one step; a directory target is refused by the
-  // system itself.
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  // system itself. Write-through: the call returns once the new name is on
+  // the disk (Windows has no directory sync to do it afterwards).
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 bool Win32Platform::ReadFile(const std::string& path, std::string& contents) {
@@ -164,6 +165,21 @@ bool Win32Platform::WriteFile(const std::string& path, const void* data, size_t 
   if (!file.valid()) return false;
   const bool written = WriteAll(file.get(), static_cast<const char*>(data), size);
   return file.Close() && written;
+}
+
+bool Win32Platform::SyncFile(const std::string& path) {
+  // FlushFileBuffers needs a handle with write access.
+  ScopedHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return false;
+  const bool flushed = FlushFileBuffers(file.get()) != 0;
+  return file.Close() && flushed;
+}
+
+// Names reach the disk with the rename itself (MOVEFILE_WRITE_THROUGH) and
+// NTFS journals its directory changes; there is nothing left to flush.
+bool Win32Platform::SyncDirectory(const std::string& path) {
+  return DirectoryExists(path);
 }
 
 bool Win32Platform::GetFileSize(const std::string& path, uint64_t& size) {

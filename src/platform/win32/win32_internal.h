@@ -102,6 +102,8 @@ class Win32Platform final : public Platform {
   bool RenameFile(const std::string& from, const std::string& to) override;
   bool ReadFile(const std::string& path, std::string& contents) override;
   bool WriteFile(const std::string& path, const void* data, size_t size) override;
+  bool SyncFile(const std::string& path) override;
+  bool SyncDirectory(const std::string& path) override;
   bool GetFileSize(const std::string& path, uint64_t& size) override;
   bool ListDirectory(const std::string& pattern, std::vector<DirEntry>& entries) override;
   std::string TempDirectory() override;
