@@ -1,5 +1,6 @@
 #include "binding/keyset_exchange.h"
 
+#include <iterator>
 #include <mutex>
 #include <set>
 #include <sstream>

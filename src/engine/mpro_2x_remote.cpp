@@ -143,6 +143,8 @@ int32_t TMPro2xCryptoEngine::PrepareRemoteSnapshot(ParamSnapshot& snapshot, cons
 int32_t TMPro2xCryptoEngine::RG_BackupKeyFiles(const std::string& uid) {
   std::string remote;
   if (const int32_t result = RemoteDirectory(remote)) return result;
+  // A marker call killed after protecting and deleting it left the twin.
+  if (ProtectedEarlier(remote + kMasterKey)) return CE_OK;
   const int32_t result = EncryptFileToDat(remote + kMasterKey, uid);
   // The plain master key never stays in R, protected or not.
   platform::Os().DeleteFile(remote + kMasterKey);

@@ -19,6 +19,10 @@ class KeySetJournal;
 // torn down when it is unloaded. Always taken before the binding's locks.
 TRWCriticalSection& KeyStoreLock();
 
+// True when a key file of R is gone and its ".dat" twin is there: a
+// protection that completed before the process was killed.
+bool ProtectedEarlier(const std::string& plainFile);
+
 class TMProWinCryptoEngine : public TMPro1CryptoEngine {
  public:
   // Binds variant 1 and holds a 26th parameter.

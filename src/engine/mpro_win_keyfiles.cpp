@@ -54,6 +54,10 @@ bool FileSizeWithin(const std::string& file, int64_t limit, int32_t& size) {
 
 }  // namespace
 
+bool ProtectedEarlier(const std::string& plainFile) {
+  return !FileExists(plainFile) && FileExists(DatTwinOf(plainFile));
+}
+
 int32_t TMProWinCryptoEngine::EncryptFileToDat(const std::string& plainFile, const std::string& uid) {
   int32_t size = 0;
   if (plainFile.size() > kMaxTwinPath || !FileSizeWithin(plainFile, kMaxKeyFileSize, size)) return CE_KEY_FILE_IO;
@@ -91,6 +95,9 @@ int32_t TMProWinCryptoEngine::RG_BackupKeyFiles(const std::string& uid) {
   if (const int32_t result = RemoteDirectory(remote)) return result;
   std::vector<std::string> written;
   for (const KeyFile& file : kPSEKeyFiles) {
+    // An earlier marker call killed after protecting this file and deleting
+    // it left only the twin: the file is protected already.
+    if (ProtectedEarlier(remote + file.name)) continue;
     const int32_t result = EncryptFileToDat(remote + file.name, uid);
     if (result == CE_OK) {
       written.push_back(DatTwinOf(remote + file.name));
