@@ -1,6 +1,7 @@
 // The exchange of the active key set after a key renewal, for the two layouts
 // of key files. The call lock is held throughout, so no vendor call reads the
-// key files while they change.
+// key files while they change; the journal (binding/keyset_exchange.h) makes
+// a killed exchange recoverable by the next process.
 #include <vector>
 
 #include "binding/keyset_exchange.h"
@@ -48,47 +49,57 @@ std::vector<std::string> KeyFilesOf(const std::string& directory, const char* su
   return files;
 }
 
+// A previous exchange's backups make way for this one's. One that cannot be
+// deleted stops the exchange before anything changes: an undo would put it
+// over the active file.
 template <size_t N>
-void DeleteBackups(const std::string& directory, const KeyFile (&files)[N], const std::string& certificateBackup) {
-  for (const KeyFile& file : files) DeleteIfExists(directory + file.backup);
-  DeleteIfExists(certificateBackup);
+bool DeleteBackups(const std::string& directory, const KeyFile (&files)[N], const std::string& certificateBackup) {
+  bool deleted = DeleteIfExists(certificateBackup);
+  for (const KeyFile& file : files) deleted = DeleteIfExists(directory + file.backup) && deleted;
+  return deleted;
 }
 
 template <size_t N>
-bool RetireFiles(KeySetExchange& exchange, const std::string& directory, const KeyFile (&files)[N]) {
-  for (const KeyFile& file : files)
-    if (!exchange.Retire(directory + file.name, directory + file.backup)) return false;
-  return true;
+void PlanRetirements(KeySetJournal& journal, const std::string& directory, const KeyFile (&files)[N]) {
+  for (const KeyFile& file : files) journal.PlanMove(directory + file.name, directory + file.backup);
 }
 
 template <size_t N>
-bool InstallFiles(KeySetExchange& exchange, const std::string& from, const std::string& to, const KeyFile (&files)[N]) {
+void PlanInstalls(KeySetJournal& journal, const std::string& from, const std::string& to, const KeyFile (&files)[N]) {
   for (const KeyFile& file : files)
-    if (!exchange.Install(from + file.name, to + file.name, file.optional)) return false;
-  return true;
+    if (!file.optional || FileExists(from + file.name)) journal.PlanCopy(from + file.name, to + file.name);
+}
+
+// Runs the planned exchange; completes it unless it belongs to a larger
+// replacement (the caller's journal), which completes it itself.
+bool RunExchange(KeySetJournal& journal, bool ownJournal) {
+  if (!journal.Run()) return false;
+  return !ownJournal || journal.Complete();
 }
 
 }  // namespace
 
 bool TMProDLL::ReplaceKeySet(const std::string& activeDirectory, const std::string& newDirectory,
-                             const std::string& activeCertificate, const std::string& newCertificate) {
+                             const std::string& activeCertificate, const std::string& newCertificate,
+                             KeySetJournal* journal) {
   CallScope call(*this);
   if (!RequiredFilesExist(activeDirectory, kPseFiles, activeCertificate) ||
       !RequiredFilesExist(newDirectory, kPseFiles, newCertificate))
     return false;
   const std::string certificateBackup = ChangeFileExt(activeCertificate, ".old");
-  DeleteBackups(activeDirectory, kPseFiles, certificateBackup);
-  KeySetExchange exchange;
-  if (!RetireFiles(exchange, activeDirectory, kPseFiles)) return false;
-  if (!exchange.Retire(activeCertificate, certificateBackup)) return false;
-  if (!InstallFiles(exchange, newDirectory, activeDirectory, kPseFiles)) return false;
-  if (!exchange.Install(newCertificate, activeCertificate)) return false;
-  exchange.Commit();
-  return true;
+  if (!DeleteBackups(activeDirectory, kPseFiles, certificateBackup)) return false;
+  KeySetJournal own(activeDirectory);
+  KeySetJournal& exchange = journal != nullptr ? *journal : own;
+  PlanRetirements(exchange, activeDirectory, kPseFiles);
+  exchange.PlanMove(activeCertificate, certificateBackup);
+  PlanInstalls(exchange, newDirectory, activeDirectory, kPseFiles);
+  exchange.PlanCopy(newCertificate, activeCertificate);
+  return RunExchange(exchange, journal == nullptr);
 }
 
 bool TMProDLL::ReplaceKeySetV2(const std::string& activeDirectory, const std::string& newDirectory,
-                               const std::string& activeCertificate, const std::string& newCertificate) {
+                               const std::string& activeCertificate, const std::string& newCertificate,
+                               KeySetJournal* journal) {
   CallScope call(*this);
   const std::vector<std::string> activeKeys = KeyFilesOf(activeDirectory, "key");
   if (!RequiredFilesExist(activeDirectory, kV2Files, activeCertificate) || activeKeys.empty()) return false;
@@ -96,21 +107,20 @@ bool TMProDLL::ReplaceKeySetV2(const std::string& activeDirectory, const std::st
   if (!RequiredFilesExist(newDirectory, kV2Files, newCertificate) || newKeys.empty()) return false;
 
   const std::string certificateBackup = ChangeFileExt(activeCertificate, ".old");
-  DeleteBackups(activeDirectory, kV2Files, certificateBackup);
-  for (const std::string& backup : KeyFilesOf(activeDirectory, "old")) DeleteIfExists(backup);
+  if (!DeleteBackups(activeDirectory, kV2Files, certificateBackup)) return false;
+  for (const std::string& backup : KeyFilesOf(activeDirectory, "old"))
+    if (!DeleteIfExists(backup)) return false;
 
-  KeySetExchange exchange;
-  if (!RetireFiles(exchange, activeDirectory, kV2Files)) return false;
-  for (const std::string& key : activeKeys)
-    if (!exchange.Retire(key, ChangeFileExt(key, ".old"))) return false;
-  if (!exchange.Retire(activeCertificate, certificateBackup)) return false;
-  if (!InstallFiles(exchange, newDirectory, activeDirectory, kV2Files)) return false;
+  KeySetJournal own(activeDirectory);
+  KeySetJournal& exchange = journal != nullptr ? *journal : own;
+  PlanRetirements(exchange, activeDirectory, kV2Files);
+  for (const std::string& key : activeKeys) exchange.PlanMove(key, ChangeFileExt(key, ".old"));
+  exchange.PlanMove(activeCertificate, certificateBackup);
+  PlanInstalls(exchange, newDirectory, activeDirectory, kV2Files);
   const std::string activeKeysDirectory = activeDirectory + kKeysDirectory;
-  for (const std::string& key : newKeys)
-    if (!exchange.Install(key, activeKeysDirectory + ExtractFileName(key))) return false;
-  if (!exchange.Install(newCertificate, activeCertificate)) return false;
-  exchange.Commit();
-  return true;
+  for (const std::string& key : newKeys) exchange.PlanCopy(key, activeKeysDirectory + ExtractFileName(key));
+  exchange.PlanCopy(newCertificate, activeCertificate);
+  return RunExchange(exchange, journal == nullptr);
 }
 
 }  // namespace cryptlib

@@ -1,20 +1,69 @@
 #include "binding/keyset_exchange.h"
 
+#include <iterator>
+#include <mutex>
+#include <set>
+#include <sstream>
+
 #include "platform/platform.h"
 #include "support/fileutil.h"
+#include "support/strutil.h"
 
 namespace cryptlib {
 namespace {
+
+constexpr const char* kJournalHeader = "CryptLib key-set journal 1";
+constexpr const char* kPending = "pending";
+constexpr const char* kDone = "done";
+
+// The step names as the journal spells them, in the order of the Kind enum.
+constexpr const char* kKindNames[] = {"move", "aside", "copy", "over", "backup"};
 
 size_t FileNameStart(const std::string& path) {
   const size_t delimiter = path.find_last_of("\\/:");
   return delimiter == std::string::npos ? 0 : delimiter + 1;
 }
 
+std::string DirectoryOf(const std::string& path) {
+  return path.substr(0, FileNameStart(path));
+}
+
+// The exchanges this process is running, by journal path: a context opened
+// on another thread meanwhile must not take their journal for a dead one.
+std::mutex& LiveLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::set<std::string>& LiveJournals() {
+  static std::set<std::string> live;
+  return live;
+}
+std::string JournalIdentity(const std::string& path) {
+  std::string identity = UpperAscii(path);
+  for (char& c : identity)
+    if (c == '/') c = '\\';
+  return identity;
+}
+
+// The temporaries an atomic copy onto target leaves when the process dies
+// between writing and renaming them.
+void DeleteTemporariesBeside(const std::string& target) {
+  std::vector<platform::DirEntry> entries;
+  const std::string directory = DirectoryOf(target);
+  if (!platform::Os().ListDirectory(target + ".~*.tmp", entries)) return;
+  for (const platform::DirEntry& entry : entries) platform::Os().DeleteFile(directory + entry.name);
+}
+
+// A path the journal can hold on one line between tab separators.
+bool Recordable(const std::string& path) {
+  return !path.empty() && path.find_first_of("\t\r\n") == std::string::npos;
+}
+
 }  // namespace
 
-void DeleteIfExists(const std::string& path) {
+bool DeleteIfExists(const std::string& path) {
   if (FileExists(path)) platform::Os().DeleteFile(path);
+  return !FileExists(path);
 }
 
 std::string ChangeFileExt(const std::string& path, const std::string& extension) {
@@ -27,32 +76,195 @@ std::string ExtractFileName(const std::string& path) {
   return path.substr(FileNameStart(path));
 }
 
-KeySetExchange::~KeySetExchange() {
-  if (!committed_) RollBack();
+KeySetJournal::KeySetJournal(const std::string& directory)
+    : directory_(IncludeBackslash(directory)), path_(directory_ + kKeySetJournalName) {}
+
+KeySetJournal::~KeySetJournal() {
+  if (running_) Abandon();
 }
 
-bool KeySetExchange::Retire(const std::string& active, const std::string& backup) {
-  if (!FileExists(active)) return true;
-  if (!platform::Os().RenameFile(active, backup)) return false;
-  retired_.emplace_back(active, backup);
+void KeySetJournal::PlanMove(const std::string& file, const std::string& backup) {
+  if (FileExists(file)) steps_.push_back({Kind::kMove, file, backup});
+}
+
+void KeySetJournal::PlanSetAside(const std::string& file, const std::string& aside) {
+  if (FileExists(file)) steps_.push_back({Kind::kSetAside, file, aside});
+}
+
+void KeySetJournal::PlanCopy(const std::string& source, const std::string& target) {
+  steps_.push_back({FileExists(target) ? Kind::kCopyOver : Kind::kCopyNew, source, target});
+}
+
+void KeySetJournal::PlanBackupCopy(const std::string& file, const std::string& backup) {
+  steps_.push_back({Kind::kBackupCopy, file, backup});
+}
+
+bool KeySetJournal::Run() {
+  for (const Step& step : steps_)
+    if (!Recordable(step.from) || !Recordable(step.to)) return false;
+  {
+    std::lock_guard<std::mutex> hold(LiveLock());
+    // One exchange at a time on a key directory in this process.
+    if (!LiveJournals().insert(JournalIdentity(path_)).second) return false;
+  }
+  running_ = true;
+  if (!WriteJournal(false)) {
+    // Nothing has changed; a journal that reached the disk without its
+    // flush would only undo steps that never ran.
+    Abandon();
+    return false;
+  }
+  for (const Step& step : steps_) {
+    if (!Execute(step)) {
+      Abandon();
+      return false;
+    }
+  }
   return true;
 }
 
-bool KeySetExchange::Install(const std::string& source, const std::string& target, bool optional) {
-  if (optional && !FileExists(source)) return true;
-  if (!FileExists(target)) installed_.push_back(target);
-  return CopyFileContents(source, target);
+bool KeySetJournal::Complete() {
+  if (!running_) return false;
+  // The steps reach the disk before the mark that makes them final.
+  if (!FlushTouchedDirectories() || !WriteJournal(true)) {
+    Abandon();
+    return false;
+  }
+  FinishAll(steps_);
+  platform::Os().DeleteFile(path_);
+  platform::Os().SyncDirectory(directory_);
+  EndRun();
+  return true;
 }
 
-void KeySetExchange::RollBack() {
-  platform::Platform& os = platform::Os();
-  for (const std::string& target : installed_) DeleteIfExists(target);
-  for (auto it = retired_.rbegin(); it != retired_.rend(); ++it) {
-    const auto& [active, backup] = *it;
-    // The copy over a retired file may have succeeded: it goes first.
-    DeleteIfExists(active);
-    os.RenameFile(backup, active);
+void KeySetJournal::Abandon() {
+  UndoAll(steps_);
+  platform::Os().DeleteFile(path_);
+  platform::Os().SyncDirectory(directory_);
+  EndRun();
+}
+
+void KeySetJournal::EndRun() {
+  std::lock_guard<std::mutex> hold(LiveLock());
+  LiveJournals().erase(JournalIdentity(path_));
+  running_ = false;
+}
+
+bool KeySetJournal::Execute(const Step& step) {
+  switch (step.kind) {
+    case Kind::kMove:
+    case Kind::kSetAside:
+      // A backup left by anything else would be put over the file by an undo.
+      return DeleteIfExists(step.to) && platform::Os().RenameFile(step.from, step.to);
+    case Kind::kCopyNew:
+    case Kind::kCopyOver:
+    case Kind::kBackupCopy:
+      return CopyFileContents(step.from, step.to);
   }
+  return false;
+}
+
+void KeySetJournal::Undo(const Step& step) {
+  platform::Platform& os = platform::Os();
+  switch (step.kind) {
+    case Kind::kMove:
+    case Kind::kSetAside:
+      // Only a backup that exists is put back: an absent one was never made
+      // or is back already.
+      if (FileExists(step.to) && !os.RenameFile(step.to, step.from)) {
+        DeleteIfExists(step.from);
+        os.RenameFile(step.to, step.from);
+      }
+      break;
+    case Kind::kCopyNew:
+    case Kind::kBackupCopy:
+      DeleteIfExists(step.to);
+      DeleteTemporariesBeside(step.to);
+      break;
+    case Kind::kCopyOver:
+      // The move of the previous file, undone after this, replaces the copy.
+      DeleteTemporariesBeside(step.to);
+      break;
+  }
+}
+
+void KeySetJournal::Finish(const Step& step) {
+  if (step.kind == Kind::kSetAside) DeleteIfExists(step.to);
+  if (step.kind != Kind::kMove && step.kind != Kind::kSetAside) DeleteTemporariesBeside(step.to);
+}
+
+void KeySetJournal::UndoAll(const std::vector<Step>& steps) {
+  for (auto step = steps.rbegin(); step != steps.rend(); ++step) Undo(*step);
+}
+
+void KeySetJournal::FinishAll(const std::vector<Step>& steps) {
+  for (const Step& step : steps) Finish(step);
+}
+
+std::string KeySetJournal::Serialise(const std::vector<Step>& steps, bool done) {
+  std::string text = std::string(kJournalHeader) + "\n" + (done ? kDone : kPending) + "\n";
+  for (const Step& step : steps)
+    text += std::string(kKindNames[static_cast<int>(step.kind)]) + "\t" + step.from + "\t" + step.to + "\n";
+  return text;
+}
+
+bool KeySetJournal::Parse(const std::string& text, std::vector<Step>& steps, bool& done) {
+  std::istringstream lines(text);
+  std::string header, state;
+  if (!std::getline(lines, header) || header != kJournalHeader || !std::getline(lines, state)) return false;
+  if (state != kDone && state != kPending) return false;
+  done = state == kDone;
+  for (std::string line; std::getline(lines, line);) {
+    const size_t first = line.find('\t');
+    const size_t second = first == std::string::npos ? first : line.find('\t', first + 1);
+    if (second == std::string::npos) return false;
+    const std::string name = line.substr(0, first);
+    int kind = 0;
+    while (kind < static_cast<int>(std::size(kKindNames)) && name != kKindNames[kind]) ++kind;
+    if (kind == static_cast<int>(std::size(kKindNames))) return false;
+    steps.push_back({static_cast<Kind>(kind), line.substr(first + 1, second - first - 1), line.substr(second + 1)});
+  }
+  return true;
+}
+
+bool KeySetJournal::WriteJournal(bool done) {
+  const std::string text = Serialise(steps_, done);
+  return WriteBufferToFile(path_.c_str(), text.data(), static_cast<int32_t>(text.size())) &&
+         platform::Os().SyncFile(path_) && platform::Os().SyncDirectory(directory_);
+}
+
+bool KeySetJournal::FlushTouchedDirectories() const {
+  std::set<std::string> directories;
+  for (const Step& step : steps_) {
+    directories.insert(DirectoryOf(step.from));
+    directories.insert(DirectoryOf(step.to));
+  }
+  for (const std::string& directory : directories)
+    if (!platform::Os().SyncDirectory(directory)) return false;
+  return true;
+}
+
+bool RecoverKeySetExchange(const std::string& directory) {
+  if (directory.empty()) return true;
+  const std::string path = IncludeBackslash(directory) + kKeySetJournalName;
+  std::lock_guard<std::mutex> hold(LiveLock());
+  if (LiveJournals().count(JournalIdentity(path)) != 0) return true;
+  // A journal that never got its name: nothing had changed yet.
+  DeleteTemporariesBeside(path);
+  if (!FileExists(path)) return true;
+  std::string text;
+  std::vector<KeySetJournal::Step> steps;
+  bool done = false;
+  // An unreadable or torn journal cannot have been renamed in: it is written
+  // beside its name first. What cannot be parsed is left for a person.
+  if (!platform::Os().ReadFile(path, text) || !KeySetJournal::Parse(text, steps, done)) return false;
+  if (done) {
+    KeySetJournal::FinishAll(steps);
+  } else {
+    KeySetJournal::UndoAll(steps);
+  }
+  for (const auto& step : steps) platform::Os().SyncDirectory(DirectoryOf(step.to));
+  return platform::Os().DeleteFile(path) && platform::Os().SyncDirectory(IncludeBackslash(directory));
 }
 
 }  // namespace cryptlib

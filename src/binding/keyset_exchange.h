@@ -1,42 +1,91 @@
-// One replacement of an active key set: the active files are moved to their
-// ".old" backups, the new files copied in. Until Commit, the object can put
-// the previous set back, and does so when destroyed uncommitted, so a
-// failure at any step (or an exception) leaves the active set as it was.
+// One replacement of an active key set (and of the files that go with it:
+// the holder's certificates, the signing key backup), recorded in a journal
+// file in the key directory before the first file changes, so that a process
+// killed half-way leaves a state the next process recognises and rolls back.
+//
+// The journal ("keyset.jnl") names every step: files moved to backups, files
+// copied in, copies kept as backups. It is written beside its final name,
+// flushed and renamed in, and its directory flushed, before any step runs.
+// While it says "pending", the way back is to undo the steps in reverse
+// order; once the steps are done and flushed it is rewritten as "done", and
+// what remains is to delete the files set aside. Undoing and finishing are
+// both repeatable, so a kill during the recovery itself is recovered too.
 #pragma once
 
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace cryptlib {
 
-class KeySetExchange {
- public:
-  KeySetExchange() = default;
-  ~KeySetExchange();
-  KeySetExchange(const KeySetExchange&) = delete;
-  KeySetExchange& operator=(const KeySetExchange&) = delete;
+// The journal's file name in the key directory.
+inline constexpr const char* kKeySetJournalName = "keyset.jnl";
 
-  // Moves an existing active file to its backup. True when there was nothing
-  // to move; false when the file stays in place (it would be overwritten by
-  // the copy without a way back).
-  bool Retire(const std::string& active, const std::string& backup);
-  // Copies source onto target. An optional source that does not exist is
-  // skipped.
-  bool Install(const std::string& source, const std::string& target, bool optional = false);
-  // Keeps the new set.
-  void Commit() { committed_ = true; }
+class KeySetJournal {
+ public:
+  // directory: the active key directory, with or without a trailing "\".
+  explicit KeySetJournal(const std::string& directory);
+  // A journal that was run and not completed is undone (a failure or an
+  // exception between Run and Complete).
+  ~KeySetJournal();
+  KeySetJournal(const KeySetJournal&) = delete;
+  KeySetJournal& operator=(const KeySetJournal&) = delete;
+
+  // Planning, before Run. file is moved to backup (an absent file is no step).
+  void PlanMove(const std::string& file, const std::string& backup);
+  // Like PlanMove; the backup is deleted once the replacement is complete.
+  void PlanSetAside(const std::string& file, const std::string& aside);
+  // source copied onto target. When target exists now, a planned move must
+  // take it away first: the copy is undone by that move's undo.
+  void PlanCopy(const std::string& source, const std::string& target);
+  // A copy of file kept as backup (file itself stays).
+  void PlanBackupCopy(const std::string& file, const std::string& backup);
+
+  // Writes and flushes the journal, then runs the steps. On a failure the
+  // steps done are undone, the journal removed, and false answered.
+  bool Run();
+  // Marks the replacement done, deletes what was set aside, removes the
+  // journal. False when it was not running, or when the steps or the "done"
+  // mark cannot be flushed: the replacement is then undone.
+  bool Complete();
+
+  const std::string& path() const { return path_; }
 
  private:
-  void RollBack();
+  enum class Kind { kMove, kSetAside, kCopyNew, kCopyOver, kBackupCopy };
+  struct Step {
+    Kind kind;
+    std::string from;
+    std::string to;
+  };
+  friend bool RecoverKeySetExchange(const std::string& directory);
 
-  std::vector<std::pair<std::string, std::string>> retired_;  // active, backup
-  std::vector<std::string> installed_;                        // targets that had no previous file
-  bool committed_ = false;
+  static bool Execute(const Step& step);
+  static void Undo(const Step& step);
+  static void Finish(const Step& step);
+  static std::string Serialise(const std::vector<Step>& steps, bool done);
+  static bool Parse(const std::string& text, std::vector<Step>& steps, bool& done);
+  static void UndoAll(const std::vector<Step>& steps);
+  static void FinishAll(const std::vector<Step>& steps);
+  bool WriteJournal(bool done);
+  // Undoes the steps run so far and removes the journal.
+  void Abandon();
+  void EndRun();
+  bool FlushTouchedDirectories() const;
+
+  std::string directory_;
+  std::string path_;
+  std::vector<Step> steps_;
+  bool running_ = false;
 };
 
-// Deletes path when it exists; failures are of no consequence to callers.
-void DeleteIfExists(const std::string& path);
+// Completes or rolls back an exchange a killed process left in directory (a
+// key directory). Nothing happens when there is no journal, or when an
+// exchange of this process is running on it. False when a journal was found
+// and could not be dealt with (it stays for the next attempt).
+bool RecoverKeySetExchange(const std::string& directory);
+
+// Deletes path when it exists; false when it still exists afterwards.
+bool DeleteIfExists(const std::string& path);
 // path with its extension (from the last "." of the file name) replaced.
 std::string ChangeFileExt(const std::string& path, const std::string& extension);
 // The file name part of path.

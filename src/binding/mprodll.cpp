@@ -5,6 +5,7 @@
 
 #include "binding/binding_state.h"
 #include "binding/context_cache.h"
+#include "binding/keyset_exchange.h"
 #include "core/exceptions.h"
 
 namespace cryptlib {
@@ -84,6 +85,11 @@ int32_t TMProDLL::MaxCertInfoSize() {
 }
 
 void TMProDLL::ApplyParameters(MPlugContext context, const ParamSnapshot& snapshot) {
+  // Every context learns its key directory here, before the module reads a
+  // key: a key-set exchange a killed process left half-done is finished or
+  // undone first.
+  constexpr size_t kKeyDirectoryIndex = 2;
+  if (snapshot.size() > kKeyDirectoryIndex) RecoverKeySetExchange(snapshot[kKeyDirectoryIndex]);
   const int32_t count = functions_.GetCryptoParamNumber();
   for (int32_t i = 0; i < count; ++i) {
     // A snapshot shorter than the module's count would otherwise be read past

@@ -22,6 +22,8 @@
 
 namespace cryptlib {
 
+class KeySetJournal;
+
 // Results of the binding itself.
 constexpr int32_t kBindingNotInitialized = -1;
 constexpr int32_t kBindingNoContext = -6;
@@ -122,10 +124,14 @@ class TMProDLL : public TCrypto_DLL {
   // Replaces the active key set and certificate by the new ones, keeping the
   // previous files as ".old" backups. On false the active set is the previous
   // one, as before the call.
+  // With a journal, the exchange's steps join a larger replacement whose
+  // caller completes the journal; without, the exchange journals itself.
   bool ReplaceKeySet(const std::string& activeDirectory, const std::string& newDirectory,
-                     const std::string& activeCertificate, const std::string& newCertificate);
+                     const std::string& activeCertificate, const std::string& newCertificate,
+                     KeySetJournal* journal = nullptr);
   bool ReplaceKeySetV2(const std::string& activeDirectory, const std::string& newDirectory,
-                       const std::string& activeCertificate, const std::string& newCertificate);
+                       const std::string& activeCertificate, const std::string& newCertificate,
+                       KeySetJournal* journal = nullptr);
 
  private:
   // Runs call(context) on a live cached context for the snapshot, opening one

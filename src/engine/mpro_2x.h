@@ -36,7 +36,8 @@ class TMPro2xCryptoEngine : public TMProWinCryptoEngine {
   // 88: always empty: the 2.x exchange keeps no signing key apart.
   /* 88 */ std::string RG_GetSignKeyBackupName(const std::string& directory) override;
   /* 89 */ bool RG_ExchangeKeys(const std::string& keyDirectory, const std::string& remoteDirectory,
-                                const std::string& ownCertificate, const std::string& newCertificate) override;
+                                const std::string& ownCertificate, const std::string& newCertificate,
+                                KeySetJournal& journal) override;
   // 90: the number of key files directly in the media's KEYS directory, as
   // decimal text; nothing without a buffer. Always 0.
   /* 90 */ int32_t RG_PSEPrivateKeyBackup(const std::string& mediaDirectory, char* buffer) override;

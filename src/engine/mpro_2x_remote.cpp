@@ -42,6 +42,25 @@ std::string ValueOf(ParamSnapshot& snapshot, int32_t number) {
   return value != nullptr ? *value : std::string();
 }
 
+// Empties R when created and, unless kept, again when destroyed: a start
+// that fails leaves no copy of the key container behind.
+class RemoteStartCleanup {
+ public:
+  explicit RemoteStartCleanup(const std::string& remote) : remote_(remote), prepared_(DeleteTree(remote, false)) {}
+  ~RemoteStartCleanup() {
+    if (!kept_) DeleteTree(remote_, false);
+  }
+  RemoteStartCleanup(const RemoteStartCleanup&) = delete;
+  RemoteStartCleanup& operator=(const RemoteStartCleanup&) = delete;
+  bool Prepared() const { return prepared_; }
+  void Keep() { kept_ = true; }
+
+ private:
+  std::string remote_;
+  bool prepared_;
+  bool kept_ = false;
+};
+
 }  // namespace
 
 int32_t TMPro2xCryptoEngine::GetRemoteGenType() {
@@ -73,13 +92,22 @@ int32_t TMPro2xCryptoEngine::InternalRemoteGenerateStart(char* exchange, const s
     TMProDLL* binding = nullptr;
     if (const int32_t result = AcquireBinding(binding)) return result;
     ParamSnapshot snapshot = BuildSnapshot(*binding);
-    if (!RG_CopyKeyFiles(ValueOf(snapshot, param::kKeyDirectory))) return CE_REMOTE_DIR_IO;
+    const std::string keys = IncludeBackslash(ExpandRootDir(ValueOf(snapshot, param::kKeyDirectory)));
+    // R is emptied first and on a failure: R cannot be the key directory.
+    if (SameTextAscii(keys, remote)) return CE_REMOTE_PATH;
+    // What an earlier start left (a killed one's plain copies too) goes, and
+    // so does what this one copies unless it completes.
+    RemoteStartCleanup cleanup(remote);
+    if (!cleanup.Prepared()) return CE_REMOTE_DIR_IO;
+    if (!RG_CopyKeyFiles(keys)) return CE_REMOTE_DIR_IO;
     if (const int32_t result = PrepareRemoteSnapshot(snapshot, remote, keyName, subjectFromParams)) return result;
     int32_t result = GenerateOnTemporaryBinding(snapshot);
     // The module's answer 0 (reported as -100 to a host generating locally)
     // is success here.
     if (result == CE_NOT_INITIALIZED) result = CE_OK;
-    return result == CE_OK ? RemoteGenerateEXStep_4(exchange) : result;
+    if (result == CE_OK) result = RemoteGenerateEXStep_4(exchange);
+    if (result == CE_OK) cleanup.Keep();
+    return result;
   } catch (...) {
     return CE_EXCEPTION;
   }
@@ -113,7 +141,10 @@ int32_t TMPro2xCryptoEngine::PrepareRemoteSnapshot(ParamSnapshot& snapshot, cons
 // --- key-file hooks ---
 
 int32_t TMPro2xCryptoEngine::RG_BackupKeyFiles(const std::string& uid) {
-  const std::string remote = IncludeBackslash(RemoteGeneratePath());
+  std::string remote;
+  if (const int32_t result = RemoteDirectory(remote)) return result;
+  // A marker call killed after protecting and deleting it left the twin.
+  if (ProtectedEarlier(remote + kMasterKey)) return CE_OK;
   const int32_t result = EncryptFileToDat(remote + kMasterKey, uid);
   // The plain master key never stays in R, protected or not.
   platform::Os().DeleteFile(remote + kMasterKey);
@@ -122,19 +153,24 @@ int32_t TMPro2xCryptoEngine::RG_BackupKeyFiles(const std::string& uid) {
 
 bool TMPro2xCryptoEngine::RG_CopyKeyFiles(const std::string& source) {
   const std::string from = ExpandRootDir(source);
-  const std::string to = IncludeBackslash(RemoteGeneratePath());
+  std::string to;
+  if (RemoteDirectory(to) != CE_OK) return false;
   for (const char* name : {"mk.db3", "masks.db3", "kek.opq"})
     if (!CopyFileContents(from + name, to + name)) return false;
   CopyFileContents(from + "rand.opq", to + "rand.opq");
+  // Key files wait here: no one but the user may look in.
+  if (!DirectoryExists(to + kKeysDirectory)) platform::Os().CreatePrivateDirectory(to + kKeysDirectory);
   return CopyTree(from + kKeysDirectory, to + kKeysDirectory);
 }
 
 void TMPro2xCryptoEngine::RG_DeleteKeyFiles() {
-  platform::Os().DeleteFile(IncludeBackslash(RemoteGeneratePath()) + kMasterKey);
+  std::string remote;
+  if (RemoteDirectory(remote) == CE_OK) platform::Os().DeleteFile(remote + kMasterKey);
 }
 
 int32_t TMPro2xCryptoEngine::RG_RestoreKeyFiles() {
-  const std::string remote = IncludeBackslash(RemoteGeneratePath());
+  std::string remote;
+  if (const int32_t result = RemoteDirectory(remote)) return result;
   return DecryptDatToFile(remote + kMasterKeyTwin, remote + kMasterKey);
 }
 
@@ -143,10 +179,11 @@ std::string TMPro2xCryptoEngine::RG_GetSignKeyBackupName(const std::string&) {
 }
 
 bool TMPro2xCryptoEngine::RG_ExchangeKeys(const std::string& keyDirectory, const std::string& remoteDirectory,
-                                          const std::string& ownCertificate, const std::string& newCertificate) {
+                                          const std::string& ownCertificate, const std::string& newCertificate,
+                                          KeySetJournal& journal) {
   TMProDLL* binding = nullptr;
   if (AcquireBinding(binding) != CE_OK) return false;
-  return binding->ReplaceKeySetV2(keyDirectory, remoteDirectory, ownCertificate, newCertificate);
+  return binding->ReplaceKeySetV2(keyDirectory, remoteDirectory, ownCertificate, newCertificate, &journal);
 }
 
 int32_t TMPro2xCryptoEngine::RG_PSEPrivateKeyBackup(const std::string& mediaDirectory, char* buffer) {

@@ -13,9 +13,15 @@
 
 namespace cryptlib {
 
+class KeySetJournal;
+
 // The process-wide key-store lock: built when the engine library is loaded,
 // torn down when it is unloaded. Always taken before the binding's locks.
 TRWCriticalSection& KeyStoreLock();
+
+// True when a key file of R is gone and its ".dat" twin is there: a
+// protection that completed before the process was killed.
+bool ProtectedEarlier(const std::string& plainFile);
 
 class TMProWinCryptoEngine : public TMPro1CryptoEngine {
  public:
@@ -77,9 +83,11 @@ class TMProWinCryptoEngine : public TMPro1CryptoEngine {
   // 88: the name the current secret signing key of directory is kept under
   // when the keys are exchanged; empty when none is kept.
   /* 88 */ virtual std::string RG_GetSignKeyBackupName(const std::string& directory);
-  // 89: replaces the active key set and certificate by those of R.
+  // 89: replaces the active key set and certificate by those of R, as
+  // steps of the finish's journal (which the finish completes).
   /* 89 */ virtual bool RG_ExchangeKeys(const std::string& keyDirectory, const std::string& remoteDirectory,
-                                        const std::string& ownCertificate, const std::string& newCertificate);
+                                        const std::string& ownCertificate, const std::string& newCertificate,
+                                        KeySetJournal& journal);
   // 90: with a buffer, the fingerprint of the key container on the media
   // (empty when none); without, the backup the module makes.
   /* 90 */ virtual int32_t RG_PSEPrivateKeyBackup(const std::string& mediaDirectory, char* buffer);

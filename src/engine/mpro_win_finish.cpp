@@ -4,10 +4,14 @@
 // after the start. Under the key-store write hold it checks the new keys
 // against the certificate, files the certificate and exchanges the key sets.
 //
-// Every file it moves before the key sets are exchanged is put back when a
-// later part fails: the user keeps a working certificate and key set.
+// Every file it moves or copies, in the certificate directory as in the key
+// directory, is a step of one journal in the key directory
+// (binding/keyset_exchange.h): a failure puts everything back, and so does
+// the next finish or the next engine that opens the key directory when the
+// process was killed. The user keeps a working certificate and key set.
 #include <vector>
 
+#include "binding/keyset_exchange.h"
 #include "cryptlib.h"
 #include "engine/cert_names.h"
 #include "engine/mpro_win.h"
@@ -24,42 +28,6 @@ constexpr int32_t kOwnCertificateCapacity = 300;
 constexpr const char* kNewCertificateForExchange = "tmp_cert.pem";
 // Where a holder's present certificate waits until the exchange is done.
 constexpr const char* kSetAsideSuffix = ".keep";
-
-// What the finish moved and created before the key sets are exchanged. Unless
-// it completes, the created files go and then (the retirement's own
-// destructor, which runs after this one's body) the moved files come back.
-class FinishJournal {
- public:
-  FinishJournal() = default;
-  FinishJournal(const FinishJournal&) = delete;
-  FinishJournal& operator=(const FinishJournal&) = delete;
-  ~FinishJournal() {
-    if (committed_) return;
-    for (auto file = created_.rbegin(); file != created_.rend(); ++file) platform::Os().DeleteFile(*file);
-  }
-
-  // A file the finish keeps under another name (the signing key backup).
-  bool Keep(const std::string& from, const std::string& to) { return moved_.Retire(from, to); }
-  // A file set aside until the finish completes, then deleted.
-  bool SetAside(const std::string& file) {
-    const std::string aside = file + kSetAsideSuffix;
-    if (!moved_.Retire(file, aside)) return false;
-    setAside_.push_back(aside);
-    return true;
-  }
-  void Created(const std::string& file) { created_.push_back(file); }
-  void Commit() {
-    committed_ = true;
-    moved_.Commit();
-    for (const std::string& file : setAside_) platform::Os().DeleteFile(file);
-  }
-
- private:
-  FileRetirement moved_;
-  std::vector<std::string> setAside_;
-  std::vector<std::string> created_;
-  bool committed_ = false;
-};
 
 }  // namespace
 
@@ -85,9 +53,17 @@ int32_t TMProWinCryptoEngine::InternalRemoteGenerateFinish(const char* transfer)
     paths.keys = ExpandRootDir(ParamAsHostReads(param::kKeyDirectory, capacity));
     paths.ownCertificate = ExpandRootPath(ParamAsHostReads(param::kOwnCertificate, kOwnCertificateCapacity));
     if (const int32_t result = RemoteDirectory(paths.remote)) return result;
+    {
+      // A finish killed half-way is undone before this one looks at the keys.
+      WriteGuard hold(KeyStoreLock());
+      RecoverKeySetExchange(paths.keys);
+    }
     RG_PSEPrivateKeyBackup(paths.keys, nullptr);
     paths.signKeyBackup = RG_GetSignKeyBackupName(paths.keys);
-    if (const int32_t result = RG_RestoreKeyFiles()) return result;
+    if (const int32_t result = RG_RestoreKeyFiles()) {
+      RG_DeleteKeyFiles();
+      return result;
+    }
     if (const int32_t result = SavePublicKeyFromTransfer(paths.remote.c_str(), transfer)) {
       RG_DeleteKeyFiles();
       return result;
@@ -99,7 +75,12 @@ int32_t TMProWinCryptoEngine::InternalRemoteGenerateFinish(const char* transfer)
       // A refused certificate may have left contexts of the new keys open.
       if (result == CE_OK || result == CE_CERT_KEY_MISMATCH) ClearCash();
     }
-    if (result == CE_OK) DeleteTree(paths.remote, false);
+    if (result == CE_OK) {
+      DeleteTree(paths.remote, false);
+    } else {
+      // The protected twins stay for another attempt; the plain keys never.
+      RG_DeleteKeyFiles();
+    }
     return result;
   });
 }
@@ -115,8 +96,8 @@ int32_t TMProWinCryptoEngine::ExchangeForNewKeys(const FinishPaths& paths) {
     RG_DeleteKeyFiles();
     return CE_CERT_KEY_MISMATCH;
   }
-  FinishJournal journal;
-  if (!paths.signKeyBackup.empty() && !journal.Keep(signKey.data(), paths.signKeyBackup)) return CE_EXCHANGE_IO;
+  KeySetJournal journal(paths.keys);
+  if (!paths.signKeyBackup.empty()) journal.PlanBackupCopy(signKey.data(), paths.signKeyBackup);
   std::string uid;
   if (const int32_t result = ReadCertFileField(newCertificate, UIDField(), uid)) return result;
   // The UID names files in the certificate directory: a name that reaches
@@ -126,14 +107,14 @@ int32_t TMProWinCryptoEngine::ExchangeForNewKeys(const FinishPaths& paths) {
   // set aside rather than deleted until the key sets are exchanged.
   for (const std::string& name : {uid + ".pem", uid + ".cer"}) {
     const std::string present = paths.certificates + name;
-    if (FileExists(present) && !journal.SetAside(present)) return CE_EXCHANGE_IO;
+    journal.PlanSetAside(present, present + kSetAsideSuffix);
   }
-  const std::string filed = paths.certificates + uid + ".pem";
-  if (!CopyFileContents(newCertificate, filed)) return CE_EXCHANGE_IO;
-  journal.Created(filed);
-  if (!RG_ExchangeKeys(paths.keys, paths.remote, paths.ownCertificate, paths.remote + kNewCertificateForExchange))
+  journal.PlanCopy(newCertificate, paths.certificates + uid + ".pem");
+  // The exchange adds its own steps and runs them all.
+  if (!RG_ExchangeKeys(paths.keys, paths.remote, paths.ownCertificate, paths.remote + kNewCertificateForExchange,
+                       journal))
     return CE_EXCHANGE_IO;
-  journal.Commit();
+  if (!journal.Complete()) return CE_EXCHANGE_IO;
   return CE_OK;
 }
 

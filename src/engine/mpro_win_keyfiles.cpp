@@ -54,6 +54,10 @@ bool FileSizeWithin(const std::string& file, int64_t limit, int32_t& size) {
 
 }  // namespace
 
+bool ProtectedEarlier(const std::string& plainFile) {
+  return !FileExists(plainFile) && FileExists(DatTwinOf(plainFile));
+}
+
 int32_t TMProWinCryptoEngine::EncryptFileToDat(const std::string& plainFile, const std::string& uid) {
   int32_t size = 0;
   if (plainFile.size() > kMaxTwinPath || !FileSizeWithin(plainFile, kMaxKeyFileSize, size)) return CE_KEY_FILE_IO;
@@ -87,9 +91,13 @@ int32_t TMProWinCryptoEngine::DecryptDatToFile(const std::string& datFile, const
 }
 
 int32_t TMProWinCryptoEngine::RG_BackupKeyFiles(const std::string& uid) {
-  const std::string remote = IncludeBackslash(RemoteGeneratePath());
+  std::string remote;
+  if (const int32_t result = RemoteDirectory(remote)) return result;
   std::vector<std::string> written;
   for (const KeyFile& file : kPSEKeyFiles) {
+    // An earlier marker call killed after protecting this file and deleting
+    // it left only the twin: the file is protected already.
+    if (ProtectedEarlier(remote + file.name)) continue;
     const int32_t result = EncryptFileToDat(remote + file.name, uid);
     if (result == CE_OK) {
       written.push_back(DatTwinOf(remote + file.name));
@@ -105,13 +113,15 @@ int32_t TMProWinCryptoEngine::RG_BackupKeyFiles(const std::string& uid) {
 
 bool TMProWinCryptoEngine::RG_CopyKeyFiles(const std::string& source) {
   const std::string from = ExpandRootDir(source);
-  const std::string to = IncludeBackslash(RemoteGeneratePath());
+  std::string to;
+  if (RemoteDirectory(to) != CE_OK) return false;
   const auto copy = [&](const char* name) { return CopyFileContents(from + name, to + name); };
   for (const char* name : {"uz.db3", "gk.db3", "num"})
     if (!copy(name)) return false;
   copy("sc_pub.key");
+  // Key files wait here: no one but the user may look in.
   for (const char* directory : {"DB", "DB\\CRYPT", "DB\\SIGN"}) {
-    if (!DirectoryExists(to + directory)) platform::Os().CreateDirectory(to + directory);
+    if (!DirectoryExists(to + directory)) platform::Os().CreatePrivateDirectory(to + directory);
     if (!DirectoryExists(to + directory)) return false;
   }
   if (!copy("DB\\CRYPT\\ckd.key")) return false;
@@ -121,13 +131,15 @@ bool TMProWinCryptoEngine::RG_CopyKeyFiles(const std::string& source) {
 }
 
 void TMProWinCryptoEngine::RG_DeleteKeyFiles() {
-  const std::string remote = IncludeBackslash(RemoteGeneratePath());
+  std::string remote;
+  if (RemoteDirectory(remote) != CE_OK) return;
   for (const KeyFile& file : kPSEKeyFiles)
     if (FileExists(remote + file.name)) platform::Os().DeleteFile(remote + file.name);
 }
 
 int32_t TMProWinCryptoEngine::RG_RestoreKeyFiles() {
-  const std::string remote = IncludeBackslash(RemoteGeneratePath());
+  std::string remote;
+  if (const int32_t result = RemoteDirectory(remote)) return result;
   for (const KeyFile& file : kPSEKeyFiles) {
     const std::string plain = remote + file.name;
     const int32_t result = DecryptDatToFile(DatTwinOf(plain), plain);
@@ -142,11 +154,12 @@ std::string TMProWinCryptoEngine::RG_GetSignKeyBackupName(const std::string& dir
 }
 
 bool TMProWinCryptoEngine::RG_ExchangeKeys(const std::string& keyDirectory, const std::string& remoteDirectory,
-                                           const std::string& ownCertificate, const std::string& newCertificate) {
+                                           const std::string& ownCertificate, const std::string& newCertificate,
+                                           KeySetJournal& journal) {
   try {
     TMProDLL* binding = nullptr;
     if (AcquireBinding(binding) != CE_OK) return false;
-    return binding->ReplaceKeySet(keyDirectory, remoteDirectory, ownCertificate, newCertificate);
+    return binding->ReplaceKeySet(keyDirectory, remoteDirectory, ownCertificate, newCertificate, &journal);
   } catch (...) {
     RecordException("TMProWinCryptoEngine.RG_ExchangeKeys: ");
     return false;

@@ -269,12 +269,16 @@ int32_t TMProWinCryptoEngine::RemoteGenerateEXStep_3(char* buffer, const std::st
 
 int32_t TMProWinCryptoEngine::RemoteGenerateEXStep_4(char* buffer) {
   if (buffer == nullptr) return CE_LOW_MEMORY;
+  // Without R the key files would be looked for relative to the process's
+  // current directory, which may be the key directory itself.
+  std::string remote;
+  if (const int32_t result = RemoteDirectory(remote)) return result;
   return Guarded("TMProWinCryptoEngine.RemoteGenerateEXStep_4: ", [&]() -> int32_t {
     ClearCash();
     char uid[kStepUIDSize] = {};
     if (const int32_t result = GetCurrentUserUID(uid)) return result;
     if (const int32_t result = RG_BackupKeyFiles(uid)) return result;
-    const std::string request = IncludeBackslash(RemoteGeneratePath()) + remote::kRequestFile;
+    const std::string request = remote + remote::kRequestFile;
     if (!FileExists(request)) return CE_NEW_KEY_NOT_FOUND;
     std::vector<char> content(kMaxRequestSize, '\0');
     int32_t size = kMaxRequestSize;

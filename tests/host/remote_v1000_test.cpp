@@ -165,5 +165,37 @@ TEST_F(StepwiseGeneration, ArgumentAndDirectoryFailures) {
   EXPECT_EQ(Start(step), -109);
 }
 
+// The marker call protects the key files of R and deletes the plain ones:
+// without R it would do so relative to the current directory, which may be
+// the key directory itself.
+TEST_F(StepwiseGeneration, MarkerCallWithoutARemoteDirectoryTouchesNoKeyFile) {
+  uint32_t step = 0;
+  for (int call = 0; call < 4; ++call) {
+    if (step == 5) RunUtility();
+    ASSERT_EQ(Start(step, "Alice"), 0);
+  }
+  ASSERT_EQ(ExchangeText(), "LAST STEP");
+  const auto keysBefore = FileNames(keys_.path());
+  const std::string masterKey = ReadWhole(keys_ / "mk.db3");
+  const fs::path previous = fs::current_path();
+  fs::current_path(keys_.path());
+  for (const std::string& directory : {std::string(), remote_ / "missing"}) {
+    SCOPED_TRACE("remote directory '" + directory + "'");
+    api().SetRemoteGeneratePath(engine(), directory.c_str());
+    Hooks().Reset();
+    uint32_t marker = 2;
+    EXPECT_EQ(Start(marker, "Alice"), -109);
+    EXPECT_EQ(FileNames(keys_.path()), keysBefore);
+    EXPECT_EQ(ReadWhole(keys_ / "mk.db3"), masterKey);
+    EXPECT_THAT(Hooks().Calls("EncodeData"), IsEmpty());
+  }
+  fs::current_path(previous);
+  // With R back the same marker call completes.
+  api().SetRemoteGeneratePath(engine(), remote_.path().c_str());
+  step = 2;
+  EXPECT_EQ(Start(step, "Alice"), 0);
+  EXPECT_EQ(step, 1u);
+}
+
 }  // namespace
 }  // namespace cryptlib::test

@@ -2,8 +2,8 @@
 // shared fault sweep: besides the writes and renames keyset_test fails one at
 // a time, the reads of the copies, the deletes, the directory creations and
 // any operation at all. Whatever fails, the active directory holds the whole
-// previous set or the whole new one with its certificate, and a retry
-// completes the exchange.
+// previous set or the whole new one with its certificate once the next use
+// of the directory has read the journal, and a retry completes the exchange.
 //
 // The failures are transient (one operation fails). When every operation
 // fails from some point on, the way back is cut as well: the exchange moves
@@ -17,6 +17,7 @@
 #include <sstream>
 #include <string>
 
+#include "binding/keyset_exchange.h"
 #include "binding/mprodll.h"
 #include "common/test_dir.h"
 #include "unit/support/fault_platform.h"
@@ -77,6 +78,10 @@ class KeySetSweep : public ::testing::Test {
     newActive.erase("user.pem");
 
     const auto state = [&] {
+      // A journal whose removal failed is dealt with by the next use of the
+      // key directory; what counts is the state after that.
+      EXPECT_TRUE(RecoverKeySetExchange(Active()));
+      EXPECT_FALSE(fs::exists(dir_ / "active/keyset.jnl"));
       const bool deletesFailed = faults_.Injected(test::FaultOp::kDelete) > 0;
       return std::make_pair(ActiveFiles(test::ReadFileTree(dir_ / "active"), deletesFailed),
                             dir_.ReadFile("certs/user.pem"));
