@@ -276,6 +276,7 @@ std::shared_ptr<const ContainerKeys> Context::Keys() {
     if (keys) {
       for (const PkeyPtr& key : keys->keys) both->keys.push_back(SharedKey(key.get()));
       both->files = keys->files;
+      both->unreadable = keys->unreadable;
     }
     both->keys.push_back(SharedKey(plain->key.get()));
     both->files.push_back(keyFile);
@@ -288,11 +289,8 @@ std::shared_ptr<const ContainerKeys> Context::Keys() {
 }
 
 EVP_PKEY* Context::KeyFor(const ContainerKeys& keys, const Holder& holder) const {
-  const EVP_PKEY* wanted = X509_get0_pubkey(holder.certificate.get());
-  for (const PkeyPtr& key : keys.keys) {
-    if (SameKey(wanted, key.get())) return key.get();
-  }
-  Fail(kErrPrivateKeyNotFound, "no key in the key container fits " + holder.subjectLine);
+  if (EVP_PKEY* key = FindKey(keys, X509_get0_pubkey(holder.certificate.get()))) return key;
+  FailNoFittingKey(keys, holder.subjectLine);
 }
 
 std::shared_ptr<const std::vector<HolderPtr>> Context::Directory(bool reread) {

@@ -80,8 +80,9 @@ bool CertificateFitsRequest(const std::string& certificateFile, const std::strin
 std::string ContainerKeyFor(const std::string& certificateFile, const std::string& keyDirectory) {
   X509Ptr certificate = ReadCertificateFile(certificateFile, kErrCertificateNotFound);
   ContainerKeys container = LoadContainerKeys(RequirePath(keyDirectory, kErrKeyDirectory));
-  for (size_t i = 0; i < container.keys.size(); ++i) {
-    if (SameKey(X509_get0_pubkey(certificate.get()), container.keys[i].get())) return container.files[i];
+  EVP_PKEY* key = FindKey(container, X509_get0_pubkey(certificate.get()));
+  for (size_t i = 0; key != nullptr && i < container.keys.size(); ++i) {
+    if (container.keys[i].get() == key) return container.files[i];
   }
   return {};
 }

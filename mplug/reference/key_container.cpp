@@ -8,7 +8,9 @@
 #include <cctype>
 #include <optional>
 
+#include "certificates.h"
 #include "errors.h"
+#include "file_writes.h"
 #include "files.h"
 #include "module.h"
 
@@ -116,24 +118,32 @@ PkeyPtr ReadKeyFile(const std::string& path, const std::string& password) {
 
 std::string OpenOrCreateContainer(const std::string& nativeDirectory) {
   MakeDirectories(nativeDirectory);
+  const std::string keysDirectory = EntryPath(nativeDirectory, "KEYS");
+  RemoveStaleTemporaries(nativeDirectory);
+  RemoveStaleTemporaries(keysDirectory);
   std::string masterPath = EntryPath(nativeDirectory, "mk.db3");
   std::string masksPath = EntryPath(nativeDirectory, "masks.db3");
-  if (!IsRegularFile(masterPath) && !IsRegularFile(masksPath)) {
-    WriteSecret(masterPath, kMasterTitle,
-                Hex(reinterpret_cast<const unsigned char*>(RandomBytes(kSecretBytes).data()), kSecretBytes));
-    WriteSecret(masksPath, kMasksTitle,
-                Hex(reinterpret_cast<const unsigned char*>(RandomBytes(kSecretBytes).data()), kSecretBytes));
-  }
   std::string checkPath = EntryPath(nativeDirectory, "kek.opq");
-  if (!IsRegularFile(checkPath)) {
-    std::optional<std::string> master = ReadSecret(masterPath, kMasterTitle);
-    std::optional<std::string> masks = ReadSecret(masksPath, kMasksTitle);
-    if (!master || !masks) Fail(kErrContainerDamaged, "incomplete container in " + nativeDirectory);
-    WriteSecret(checkPath, kCheckTitle, CheckValue(KeyEncryptionPassword(*master, *masks)));
+  std::optional<std::string> master = ReadSecret(masterPath, kMasterTitle);
+  std::optional<std::string> masks = ReadSecret(masksPath, kMasksTitle);
+  if (!master || !masks) {
+    if (!KeyFiles(nativeDirectory).empty()) {
+      Fail(kErrContainerDamaged, "incomplete container with keys in " + nativeDirectory);
+    }
+    // Nothing was ever encrypted under these secrets: a creation that was
+    // cut short starts again. The check value goes first, so that it never
+    // describes secrets that are not there.
+    RemoveFileDurably(checkPath);
+    master = Hex(reinterpret_cast<const unsigned char*>(RandomBytes(kSecretBytes).data()), kSecretBytes);
+    masks = Hex(reinterpret_cast<const unsigned char*>(RandomBytes(kSecretBytes).data()), kSecretBytes);
+    WriteSecret(masterPath, kMasterTitle, *master);
+    WriteSecret(masksPath, kMasksTitle, *masks);
   }
+  if (!IsRegularFile(checkPath))
+    WriteSecret(checkPath, kCheckTitle, CheckValue(KeyEncryptionPassword(*master, *masks)));
   std::string seedPath = EntryPath(nativeDirectory, "rand.opq");
   if (!IsRegularFile(seedPath)) WriteWholeFile(seedPath, RandomBytes(kSeedBytes), Visibility::kOwnerOnly);
-  MakeDirectories(EntryPath(nativeDirectory, "KEYS"));
+  MakeDirectories(keysDirectory);
   return ContainerPassword(nativeDirectory);
 }
 
@@ -156,10 +166,28 @@ ContainerKeys LoadContainerKeys(const std::string& nativeDirectory) {
   std::string password = ContainerPassword(nativeDirectory);
   ContainerKeys container;
   for (const std::string& file : KeyFiles(nativeDirectory)) {
-    container.keys.push_back(ReadKeyFile(file, password));
-    container.files.push_back(file);
+    try {
+      container.keys.push_back(ReadKeyFile(file, password));
+      container.files.push_back(file);
+    } catch (const Failure& failure) {
+      container.unreadable.push_back(failure.message());
+    }
   }
   return container;
+}
+
+EVP_PKEY* FindKey(const ContainerKeys& keys, const EVP_PKEY* wanted) {
+  for (const PkeyPtr& key : keys.keys) {
+    if (SameKey(wanted, key.get())) return key.get();
+  }
+  return nullptr;
+}
+
+void FailNoFittingKey(const ContainerKeys& keys, const std::string& holder) {
+  if (keys.unreadable.empty()) Fail(kErrPrivateKeyNotFound, "no key in the key container fits " + holder);
+  std::string causes;
+  for (const std::string& cause : keys.unreadable) causes += (causes.empty() ? "" : "; ") + cause;
+  Fail(kErrContainerDamaged, "no readable key fits " + holder + " (" + causes + ")");
 }
 
 std::string ContainerFingerprint(const std::string& nativeDirectory) {
