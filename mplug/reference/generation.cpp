@@ -62,7 +62,7 @@ std::string GenerateKeyAndRequest(Context& context, const std::string& keyDirect
     // Two generations into one new directory must not make two master keys.
     static std::mutex containerCreation;
     std::lock_guard lock(containerCreation);
-    StoreKey(directory, OpenOrCreateContainer(directory), key.get());
+    StoreKey(directory, OpenOrCreateContainer(directory), key.get(), context.Param(kPinSource));
   }
   std::filesystem::path parent = std::filesystem::path(requestPath).parent_path();
   if (!parent.empty()) MakeDirectories(parent.string());
@@ -77,10 +77,12 @@ bool CertificateFitsRequest(const std::string& certificateFile, const std::strin
   return SameKey(X509_get0_pubkey(certificate.get()), X509_REQ_get0_pubkey(request.get()));
 }
 
-std::string ContainerKeyFor(const std::string& certificateFile, const std::string& keyDirectory) {
+std::string ContainerKeyFor(const std::string& certificateFile, const std::string& keyDirectory,
+                            const std::string& pinSource) {
   X509Ptr certificate = ReadCertificateFile(certificateFile, kErrCertificateNotFound);
-  ContainerKeys container = LoadContainerKeys(RequirePath(keyDirectory, kErrKeyDirectory));
+  ContainerKeys container = LoadContainerKeys(RequirePath(keyDirectory, kErrKeyDirectory), pinSource);
   EVP_PKEY* key = FindKey(container, X509_get0_pubkey(certificate.get()));
+  if (key == nullptr && container.passphraseFailure) throw *container.passphraseFailure;
   for (size_t i = 0; key != nullptr && i < container.keys.size(); ++i) {
     if (container.keys[i].get() == key) return container.files[i];
   }

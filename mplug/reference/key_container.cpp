@@ -13,6 +13,7 @@
 #include "file_writes.h"
 #include "files.h"
 #include "module.h"
+#include "passphrase.h"
 
 namespace ref {
 namespace {
@@ -76,6 +77,40 @@ std::string CheckValue(const std::string& password) {
   return Sha256Hex("check\n" + password);
 }
 
+bool IsKeyFile(const std::string& path) {
+  if (path.size() < 4) return false;
+  std::string tail = path.substr(path.size() - 4);
+  std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
+  return tail == ".key";
+}
+
+PkeyPtr ReadKeyFile(const std::string& path, const std::string& contents, const std::string& password) {
+  BioPtr bio = MemoryBio(contents);
+  EVP_PKEY* key = PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, const_cast<char*>(password.c_str()));
+  if (key == nullptr) FailCrypto(kErrContainerDamaged, "cannot open " + path);
+  return PkeyPtr(key);
+}
+
+std::string PrivateKeyPem(EVP_PKEY* key, const std::string& password) {
+  BioPtr pem = EmptyBio();
+  if (PEM_write_bio_PKCS8PrivateKey(pem.get(), key, EVP_aes_256_cbc(), password.data(),
+                                    static_cast<int>(password.size()), nullptr, nullptr) != 1) {
+    FailCrypto(kErrKeyGeneration, "private key encryption");
+  }
+  return BioText(pem.get());
+}
+
+// The passphrase key of a container that is, or is now put, under a
+// passphrase; nullopt for a container without one and no PIN source.
+std::optional<PassphraseKey> PassphraseForNewKey(const std::string& directory, const std::string& password,
+                                                 const std::string& pinSource) {
+  if (HasPassphrase(directory)) return UnlockPassphraseKey(directory, password, pinSource);
+  if (pinSource.empty()) return std::nullopt;
+  return CreatePassphraseKey(directory, password, pinSource);
+}
+
+}  // namespace
+
 // The password of an existing container; fails when a piece is missing or
 // mk.db3 belongs to another container.
 std::string ContainerPassword(const std::string& directory) {
@@ -91,13 +126,6 @@ std::string ContainerPassword(const std::string& directory) {
   return password;
 }
 
-bool IsKeyFile(const std::string& path) {
-  if (path.size() < 4) return false;
-  std::string tail = path.substr(path.size() - 4);
-  std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
-  return tail == ".key";
-}
-
 std::vector<std::string> KeyFiles(const std::string& directory) {
   std::vector<std::string> files = FilesIn(EntryPath(directory, "KEYS"));
   files.erase(std::remove_if(files.begin(), files.end(), [](const std::string& f) { return !IsKeyFile(f); }),
@@ -105,16 +133,9 @@ std::vector<std::string> KeyFiles(const std::string& directory) {
   return files;
 }
 
-PkeyPtr ReadKeyFile(const std::string& path, const std::string& password) {
-  std::optional<std::string> contents = ReadWholeFile(path);
-  if (!contents) Fail(kErrContainerDamaged, "cannot read " + path);
-  BioPtr bio = MemoryBio(*contents);
-  EVP_PKEY* key = PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, const_cast<char*>(password.c_str()));
-  if (key == nullptr) FailCrypto(kErrContainerDamaged, "cannot open " + path);
-  return PkeyPtr(key);
+bool IsUnderPassphrase(const std::string& keyFileText) {
+  return keyFileText.compare(0, sizeof kPassphraseMarker - 1, kPassphraseMarker) == 0;
 }
-
-}  // namespace
 
 std::string OpenOrCreateContainer(const std::string& nativeDirectory) {
   MakeDirectories(nativeDirectory);
@@ -147,33 +168,62 @@ std::string OpenOrCreateContainer(const std::string& nativeDirectory) {
   return ContainerPassword(nativeDirectory);
 }
 
-std::string StoreKey(const std::string& nativeDirectory, const std::string& password, EVP_PKEY* key) {
+std::string StoreKey(const std::string& nativeDirectory, const std::string& password, EVP_PKEY* key,
+                     const std::string& pinSource) {
   BioPtr publicDer = EmptyBio();
   if (i2d_PUBKEY_bio(publicDer.get(), key) != 1) FailCrypto(kErrKeyGeneration, "public key encoding");
   std::string name = Sha256Hex(BioText(publicDer.get())).substr(0, 8) + ".key";
-  BioPtr pem = EmptyBio();
-  if (PEM_write_bio_PKCS8PrivateKey(pem.get(), key, EVP_aes_256_cbc(), password.data(),
-                                    static_cast<int>(password.size()), nullptr, nullptr) != 1) {
-    FailCrypto(kErrKeyGeneration, "private key encryption");
-  }
+  std::optional<PassphraseKey> passphrase = PassphraseForNewKey(nativeDirectory, password, pinSource);
+  std::string text =
+      passphrase ? kPassphraseMarker + PrivateKeyPem(key, passphrase->password.value()) : PrivateKeyPem(key, password);
   std::string path = EntryPath(EntryPath(nativeDirectory, "KEYS"), name);
-  WriteWholeFile(path, BioText(pem.get()), Visibility::kOwnerOnly);
+  WriteWholeFile(path, text, Visibility::kOwnerOnly);
   return path;
 }
 
-ContainerKeys LoadContainerKeys(const std::string& nativeDirectory) {
+ContainerKeys LoadContainerKeys(const std::string& nativeDirectory, const std::string& pinSource) {
   if (!IsDirectory(nativeDirectory)) Fail(kErrKeyDirectory, nativeDirectory);
-  std::string password = ContainerPassword(nativeDirectory);
+  const std::string password = ContainerPassword(nativeDirectory);
+  std::optional<PassphraseKey> passphrase;
   ContainerKeys container;
   for (const std::string& file : KeyFiles(nativeDirectory)) {
     try {
-      container.keys.push_back(ReadKeyFile(file, password));
+      std::optional<std::string> contents = ReadWholeFile(file);
+      if (!contents) Fail(kErrContainerDamaged, "cannot read " + file);
+      const bool underPassphrase = IsUnderPassphrase(*contents);
+      if (underPassphrase && container.passphraseFailure) continue;
+      if (underPassphrase && !passphrase) {
+        try {
+          passphrase = UnlockPassphraseKey(nativeDirectory, password, pinSource);
+        } catch (const Failure& failure) {
+          container.passphraseFailure = failure;
+          container.expires = std::chrono::steady_clock::time_point::min();  // never kept
+          continue;
+        }
+        container.expires = passphrase->expires;
+      }
+      container.keys.push_back(ReadKeyFile(file, *contents, underPassphrase ? passphrase->password.value() : password));
       container.files.push_back(file);
     } catch (const Failure& failure) {
       container.unreadable.push_back(failure.message());
     }
   }
   return container;
+}
+
+void RewriteKeyFiles(const std::string& nativeDirectory, const std::string& containerPassword,
+                     const std::string& passphrasePassword, bool underPassphrase) {
+  for (const std::string& file : KeyFiles(nativeDirectory)) {
+    std::optional<std::string> contents = ReadWholeFile(file);
+    if (!contents) Fail(kErrContainerDamaged, "cannot read " + file);
+    const bool isUnder = IsUnderPassphrase(*contents);
+    if (isUnder == underPassphrase) continue;
+    PkeyPtr key = ReadKeyFile(file, *contents, isUnder ? passphrasePassword : containerPassword);
+    WriteWholeFile(file,
+                   underPassphrase ? kPassphraseMarker + PrivateKeyPem(key.get(), passphrasePassword)
+                                   : PrivateKeyPem(key.get(), containerPassword),
+                   Visibility::kOwnerOnly);
+  }
 }
 
 EVP_PKEY* FindKey(const ContainerKeys& keys, const EVP_PKEY* wanted) {
@@ -184,6 +234,7 @@ EVP_PKEY* FindKey(const ContainerKeys& keys, const EVP_PKEY* wanted) {
 }
 
 void FailNoFittingKey(const ContainerKeys& keys, const std::string& holder) {
+  if (keys.passphraseFailure) throw *keys.passphraseFailure;
   if (keys.unreadable.empty()) Fail(kErrPrivateKeyNotFound, "no key in the key container fits " + holder);
   std::string causes;
   for (const std::string& cause : keys.unreadable) causes += (causes.empty() ? "" : "; ") + cause;
