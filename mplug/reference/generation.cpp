@@ -11,6 +11,7 @@
 #include "algorithms.h"
 #include "certificates.h"
 #include "errors.h"
+#include "file_writes.h"
 #include "files.h"
 #include "key_container.h"
 #include "module.h"
@@ -65,7 +66,10 @@ std::string GenerateKeyAndRequest(Context& context, const std::string& keyDirect
     StoreKey(directory, OpenOrCreateContainer(directory), key.get(), context.Param(kPinSource));
   }
   std::filesystem::path parent = std::filesystem::path(requestPath).parent_path();
-  if (!parent.empty()) MakeDirectories(parent.string());
+  if (!parent.empty()) {
+    MakeDirectories(parent.string());
+    RemoveStaleTemporaries(parent.string());
+  }
   WriteWholeFile(requestPath, request, Visibility::kPublic);
   context.ForgetKeys();
   return directory;

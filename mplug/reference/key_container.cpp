@@ -101,10 +101,13 @@ std::string PrivateKeyPem(EVP_PKEY* key, const std::string& password) {
 }
 
 // The passphrase key of a container that is, or is now put, under a
-// passphrase; nullopt for a container without one and no PIN source.
+// passphrase; nullopt for a container without one and no PIN source. A
+// pin.opq in a container without any key file is what a first generation cut
+// short left (or belongs to secrets made anew): it is made again.
 std::optional<PassphraseKey> PassphraseForNewKey(const std::string& directory, const std::string& password,
                                                  const std::string& pinSource) {
-  if (HasPassphrase(directory)) return UnlockPassphraseKey(directory, password, pinSource);
+  const bool holdsKeys = !KeyFiles(directory).empty();
+  if (HasPassphrase(directory) && holdsKeys) return UnlockPassphraseKey(directory, password, pinSource);
   if (pinSource.empty()) return std::nullopt;
   return CreatePassphraseKey(directory, password, pinSource);
 }

@@ -18,7 +18,7 @@ constexpr const char* kParamNames[kParamCount] = {
     "OwnCertificate",     "CertificateDirectory",
     "KeyDirectory",       "EncryptionAlgorithm",
     "SignatureAlgorithm", "Reserved6",
-    "PrivateKeyFile",     "Reserved8",
+    "PrivateKeyFile",     "PinSource",
     "RequestFile",        "Reserved10",
     "SubjectC",           "SubjectST",
     "SubjectL",           "SubjectO",

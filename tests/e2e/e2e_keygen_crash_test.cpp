@@ -100,6 +100,10 @@ class KeyGenerationCrashTest : public WorldTest {
         return kTornKeyFile;
       }
     }
+    // The request is written beside the party's other files.
+    for (const auto& entry : fs::directory_iterator(fs::path(Keys()).parent_path())) {
+      if (!temporariesAllowed && IsTemporary(entry.path().filename().string())) return kTemporaryLeft;
+    }
     return kAllWell;
   }
 

@@ -253,6 +253,17 @@ TEST_F(ReferencePassphraseTest, WrongOrMissingPassphraseHasItsOwnCodeAndChangesN
   EXPECT_EQ(Open("env:PASS_A"), 0) << "the right one still opens after the wrong ones";
 }
 
+TEST_F(ReferencePassphraseTest, PinFileWithoutAnyKeyIsMadeAgainByTheNextGeneration) {
+  // What a first generation cut short between pin.opq and the key file leaves.
+  ::setenv("PASS_A", "first", 1);
+  ASSERT_EQ(Enroll("env:PASS_A"), 0) << lastError_;
+  for (const auto& entry : fs::directory_iterator(alice_.keyDirectory + "/KEYS")) fs::remove(entry.path());
+  ::setenv("PASS_B", "second", 1);
+  ASSERT_EQ(Enroll("env:PASS_B"), 0) << lastError_;
+  EXPECT_EQ(Open("env:PASS_B"), 0) << lastError_;
+  EXPECT_EQ(Open("env:PASS_A"), ref::kErrWrongPassphrase);
+}
+
 TEST_F(ReferencePassphraseTest, ContainerOfTheOldKindNeedsNoPassphrase) {
   ASSERT_EQ(bank_.Enroll(alice_, "Alice", 0x3A02, kKeyKind), 0);
   const auto before = Snapshot(bank_.Path("Alice/keys"));
