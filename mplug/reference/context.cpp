@@ -17,6 +17,7 @@
 #include "module.h"
 #include "names.h"
 #include "parse_cache.h"
+#include "passphrase.h"
 
 namespace ref {
 namespace {
@@ -64,6 +65,7 @@ void ReleaseModuleObjects() {
   SharedContainers().Clear();
   SharedKeyFiles().Clear();
   SharedTrust().Clear();
+  ForgetPassphrases();
 }
 
 void RegisterRelease() {
@@ -103,14 +105,16 @@ std::string AddContainerEntry(FileSet& files, const std::string& directory, cons
 
 // The keys of a container (native directory), with the failures of
 // LoadContainerKeys. Keyed by every file the container reads.
-std::shared_ptr<const ContainerKeys> ReadContainer(const std::string& nativeDirectory) {
+std::shared_ptr<const ContainerKeys> ReadContainer(const std::string& nativeDirectory, const std::string& pinSource) {
   FileSet files;
   files.Add(nativeDirectory);
-  for (const char* name : {"mk.db3", "masks.db3", "kek.opq"}) AddContainerEntry(files, nativeDirectory, name);
+  for (const char* name : {"mk.db3", "masks.db3", "kek.opq", "pin.opq"}) {
+    AddContainerEntry(files, nativeDirectory, name);
+  }
   const std::string keys = AddContainerEntry(files, nativeDirectory, "KEYS");
   for (const std::string& file : FilesIn(keys)) files.Add(file);
   return SharedContainers().Get(nativeDirectory, files, [&] {
-    return std::make_shared<const ContainerKeys>(LoadContainerKeys(nativeDirectory));
+    return std::make_shared<const ContainerKeys>(LoadContainerKeys(nativeDirectory, pinSource));
   });
 }
 
@@ -216,6 +220,7 @@ void Context::SetParam(int index, const std::string& value) {
       break;
     case kKeyDir:
     case kPrivateKeyFile:
+    case kPinSource:
     case kKeyMediaDir:
       keys_.reset();
       break;
@@ -256,9 +261,11 @@ std::shared_ptr<const ContainerKeys> Context::Keys() {
   std::string keyFile = Param(kPrivateKeyFile);
   std::string directory = Param(kKeyDir);
   if (directory.empty()) directory = Param(kKeyMediaDir);
+  const std::string pinSource = Param(kPinSource);
   {
     std::lock_guard lock(mutex_);
-    if (keys_) return keys_;
+    // Keys opened with a passphrase are given up when it expires.
+    if (keys_ && keys_->expires > std::chrono::steady_clock::now()) return keys_;
   }
   std::shared_ptr<const ContainerKeys> keys;
   if (!directory.empty()) {
@@ -266,7 +273,7 @@ std::shared_ptr<const ContainerKeys> Context::Keys() {
     // With a plain key file a directory that holds no container adds
     // nothing; without one the container is required.
     const std::optional<std::string> master = NativePath(directory + "/mk.db3");
-    if (keyFile.empty() || (master && IsRegularFile(*master))) keys = ReadContainer(native);
+    if (keyFile.empty() || (master && IsRegularFile(*master))) keys = ReadContainer(native, pinSource);
   }
   if (!keyFile.empty()) {
     // A plain (unencrypted) PEM private key named by parameter 7, beside the
@@ -276,6 +283,9 @@ std::shared_ptr<const ContainerKeys> Context::Keys() {
     if (keys) {
       for (const PkeyPtr& key : keys->keys) both->keys.push_back(SharedKey(key.get()));
       both->files = keys->files;
+      both->unreadable = keys->unreadable;
+      both->passphraseFailure = keys->passphraseFailure;
+      both->expires = keys->expires;
     }
     both->keys.push_back(SharedKey(plain->key.get()));
     both->files.push_back(keyFile);
@@ -283,16 +293,13 @@ std::shared_ptr<const ContainerKeys> Context::Keys() {
   }
   if (directory.empty() && keyFile.empty()) Fail(kErrKeyDirectory, "parameters 3 and 23 are empty");
   std::lock_guard lock(mutex_);
-  if (!keys_) keys_ = keys;
+  if (!keys_ || keys_->expires <= std::chrono::steady_clock::now()) keys_ = keys;
   return keys_;
 }
 
 EVP_PKEY* Context::KeyFor(const ContainerKeys& keys, const Holder& holder) const {
-  const EVP_PKEY* wanted = X509_get0_pubkey(holder.certificate.get());
-  for (const PkeyPtr& key : keys.keys) {
-    if (SameKey(wanted, key.get())) return key.get();
-  }
-  Fail(kErrPrivateKeyNotFound, "no key in the key container fits " + holder.subjectLine);
+  if (EVP_PKEY* key = FindKey(keys, X509_get0_pubkey(holder.certificate.get()))) return key;
+  FailNoFittingKey(keys, holder.subjectLine);
 }
 
 std::shared_ptr<const std::vector<HolderPtr>> Context::Directory(bool reread) {

@@ -43,6 +43,8 @@ constexpr CodeText kTexts[] = {
     {kErrEmptySubject, "Subject of the request is empty"},
     {kErrKeyGeneration, "Key generation failed"},
     {kErrCrypto, "Cryptographic operation failed"},
+    {kErrWrongPassphrase, "Wrong passphrase for the key container"},
+    {kErrPassphraseUnavailable, "The passphrase of the key container is not available"},
     {kErrInternal, "Internal error"},
 };
 

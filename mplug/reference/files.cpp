@@ -2,9 +2,7 @@
 
 #include "common/windows_path.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -89,38 +87,6 @@ std::vector<std::string> FilesIn(const std::string& nativeDirectory) {
   }
   std::sort(files.begin(), files.end());
   return files;
-}
-
-void WriteWholeFile(const std::string& nativePath, const std::string& contents, Visibility visibility) {
-  mode_t mode = visibility == Visibility::kOwnerOnly ? 0600 : 0644;
-  int fd = ::open(nativePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-  if (fd < 0) Fail(kErrWriteFile, nativePath + ": " + std::strerror(errno));
-  // open() leaves the mode of an existing file alone: a key file must not keep
-  // wider permissions from an earlier life.
-  bool ok = ::fchmod(fd, mode) == 0;
-  size_t written = 0;
-  while (ok && written < contents.size()) {
-    ssize_t n = ::write(fd, contents.data() + written, contents.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) written += static_cast<size_t>(n);
-  }
-  int savedErrno = errno;
-  ok = (::close(fd) == 0) && ok;
-  if (!ok) Fail(kErrWriteFile, nativePath + ": " + std::strerror(savedErrno));
-}
-
-void MakeDirectories(const std::string& nativeDirectory) {
-  std::error_code error;
-  if (fs::is_directory(nativeDirectory, error)) return;
-  fs::path current;
-  for (const fs::path& part : fs::path(nativeDirectory)) {
-    current /= part;
-    if (fs::is_directory(current, error)) continue;
-    if (::mkdir(current.c_str(), 0700) != 0 && errno != EEXIST) {
-      Fail(kErrWriteFile, current.string() + ": " + std::strerror(errno));
-    }
-  }
 }
 
 }  // namespace ref

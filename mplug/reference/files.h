@@ -27,11 +27,14 @@ std::vector<std::string> FilesIn(const std::string& nativeDirectory);
 
 enum class Visibility { kOwnerOnly, kPublic };
 
-// Writes the whole file (created 0600 for kOwnerOnly, 0644 otherwise; an
-// existing file gets the same mode). Fails with kErrWriteFile.
+// Replaces the file as a whole (file_writes.h): a new file of mode 0600 for
+// kOwnerOnly, 0644 otherwise, written under a temporary name, synced and
+// renamed in; the directory is synced. Fails with kErrWriteFile, leaving the
+// old file as it was and no temporary behind.
 void WriteWholeFile(const std::string& nativePath, const std::string& contents, Visibility visibility);
 
-// Creates the directory and its missing parents (0700). Fails with kErrWriteFile.
+// Creates the directory and its missing parents (0700), each synced into its
+// parent. Fails with kErrWriteFile.
 void MakeDirectories(const std::string& nativeDirectory);
 
 }  // namespace ref

@@ -11,6 +11,7 @@
 #include "algorithms.h"
 #include "certificates.h"
 #include "errors.h"
+#include "file_writes.h"
 #include "files.h"
 #include "key_container.h"
 #include "module.h"
@@ -62,10 +63,13 @@ std::string GenerateKeyAndRequest(Context& context, const std::string& keyDirect
     // Two generations into one new directory must not make two master keys.
     static std::mutex containerCreation;
     std::lock_guard lock(containerCreation);
-    StoreKey(directory, OpenOrCreateContainer(directory), key.get());
+    StoreKey(directory, OpenOrCreateContainer(directory), key.get(), context.Param(kPinSource));
   }
   std::filesystem::path parent = std::filesystem::path(requestPath).parent_path();
-  if (!parent.empty()) MakeDirectories(parent.string());
+  if (!parent.empty()) {
+    MakeDirectories(parent.string());
+    RemoveStaleTemporaries(parent.string());
+  }
   WriteWholeFile(requestPath, request, Visibility::kPublic);
   context.ForgetKeys();
   return directory;
@@ -77,11 +81,14 @@ bool CertificateFitsRequest(const std::string& certificateFile, const std::strin
   return SameKey(X509_get0_pubkey(certificate.get()), X509_REQ_get0_pubkey(request.get()));
 }
 
-std::string ContainerKeyFor(const std::string& certificateFile, const std::string& keyDirectory) {
+std::string ContainerKeyFor(const std::string& certificateFile, const std::string& keyDirectory,
+                            const std::string& pinSource) {
   X509Ptr certificate = ReadCertificateFile(certificateFile, kErrCertificateNotFound);
-  ContainerKeys container = LoadContainerKeys(RequirePath(keyDirectory, kErrKeyDirectory));
-  for (size_t i = 0; i < container.keys.size(); ++i) {
-    if (SameKey(X509_get0_pubkey(certificate.get()), container.keys[i].get())) return container.files[i];
+  ContainerKeys container = LoadContainerKeys(RequirePath(keyDirectory, kErrKeyDirectory), pinSource);
+  EVP_PKEY* key = FindKey(container, X509_get0_pubkey(certificate.get()));
+  if (key == nullptr && container.passphraseFailure) throw *container.passphraseFailure;
+  for (size_t i = 0; key != nullptr && i < container.keys.size(); ++i) {
+    if (container.keys[i].get() == key) return container.files[i];
   }
   return {};
 }

@@ -17,7 +17,8 @@ std::string GenerateKeyAndRequest(Context& context, const std::string& keyDirect
 bool CertificateFitsRequest(const std::string& certificateFile, const std::string& requestFile);
 
 // The native path of the container key file that fits the certificate, or
-// empty when none does.
-std::string ContainerKeyFor(const std::string& certificateFile, const std::string& keyDirectory);
+// empty when none does (the PIN source opens keys under a passphrase).
+std::string ContainerKeyFor(const std::string& certificateFile, const std::string& keyDirectory,
+                            const std::string& pinSource);
 
 }  // namespace ref

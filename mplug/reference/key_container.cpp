@@ -8,9 +8,12 @@
 #include <cctype>
 #include <optional>
 
+#include "certificates.h"
 #include "errors.h"
+#include "file_writes.h"
 #include "files.h"
 #include "module.h"
+#include "passphrase.h"
 
 namespace ref {
 namespace {
@@ -74,6 +77,43 @@ std::string CheckValue(const std::string& password) {
   return Sha256Hex("check\n" + password);
 }
 
+bool IsKeyFile(const std::string& path) {
+  if (path.size() < 4) return false;
+  std::string tail = path.substr(path.size() - 4);
+  std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
+  return tail == ".key";
+}
+
+PkeyPtr ReadKeyFile(const std::string& path, const std::string& contents, const std::string& password) {
+  BioPtr bio = MemoryBio(contents);
+  EVP_PKEY* key = PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, const_cast<char*>(password.c_str()));
+  if (key == nullptr) FailCrypto(kErrContainerDamaged, "cannot open " + path);
+  return PkeyPtr(key);
+}
+
+std::string PrivateKeyPem(EVP_PKEY* key, const std::string& password) {
+  BioPtr pem = EmptyBio();
+  if (PEM_write_bio_PKCS8PrivateKey(pem.get(), key, EVP_aes_256_cbc(), password.data(),
+                                    static_cast<int>(password.size()), nullptr, nullptr) != 1) {
+    FailCrypto(kErrKeyGeneration, "private key encryption");
+  }
+  return BioText(pem.get());
+}
+
+// The passphrase key of a container that is, or is now put, under a
+// passphrase; nullopt for a container without one and no PIN source. A
+// pin.opq in a container without any key file is what a first generation cut
+// short left (or belongs to secrets made anew): it is made again.
+std::optional<PassphraseKey> PassphraseForNewKey(const std::string& directory, const std::string& password,
+                                                 const std::string& pinSource) {
+  const bool holdsKeys = !KeyFiles(directory).empty();
+  if (HasPassphrase(directory) && holdsKeys) return UnlockPassphraseKey(directory, password, pinSource);
+  if (pinSource.empty()) return std::nullopt;
+  return CreatePassphraseKey(directory, password, pinSource);
+}
+
+}  // namespace
+
 // The password of an existing container; fails when a piece is missing or
 // mk.db3 belongs to another container.
 std::string ContainerPassword(const std::string& directory) {
@@ -89,13 +129,6 @@ std::string ContainerPassword(const std::string& directory) {
   return password;
 }
 
-bool IsKeyFile(const std::string& path) {
-  if (path.size() < 4) return false;
-  std::string tail = path.substr(path.size() - 4);
-  std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
-  return tail == ".key";
-}
-
 std::vector<std::string> KeyFiles(const std::string& directory) {
   std::vector<std::string> files = FilesIn(EntryPath(directory, "KEYS"));
   files.erase(std::remove_if(files.begin(), files.end(), [](const std::string& f) { return !IsKeyFile(f); }),
@@ -103,63 +136,112 @@ std::vector<std::string> KeyFiles(const std::string& directory) {
   return files;
 }
 
-PkeyPtr ReadKeyFile(const std::string& path, const std::string& password) {
-  std::optional<std::string> contents = ReadWholeFile(path);
-  if (!contents) Fail(kErrContainerDamaged, "cannot read " + path);
-  BioPtr bio = MemoryBio(*contents);
-  EVP_PKEY* key = PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, const_cast<char*>(password.c_str()));
-  if (key == nullptr) FailCrypto(kErrContainerDamaged, "cannot open " + path);
-  return PkeyPtr(key);
+bool IsUnderPassphrase(const std::string& keyFileText) {
+  return keyFileText.compare(0, sizeof kPassphraseMarker - 1, kPassphraseMarker) == 0;
 }
-
-}  // namespace
 
 std::string OpenOrCreateContainer(const std::string& nativeDirectory) {
   MakeDirectories(nativeDirectory);
+  const std::string keysDirectory = EntryPath(nativeDirectory, "KEYS");
+  RemoveStaleTemporaries(nativeDirectory);
+  RemoveStaleTemporaries(keysDirectory);
   std::string masterPath = EntryPath(nativeDirectory, "mk.db3");
   std::string masksPath = EntryPath(nativeDirectory, "masks.db3");
-  if (!IsRegularFile(masterPath) && !IsRegularFile(masksPath)) {
-    WriteSecret(masterPath, kMasterTitle,
-                Hex(reinterpret_cast<const unsigned char*>(RandomBytes(kSecretBytes).data()), kSecretBytes));
-    WriteSecret(masksPath, kMasksTitle,
-                Hex(reinterpret_cast<const unsigned char*>(RandomBytes(kSecretBytes).data()), kSecretBytes));
-  }
   std::string checkPath = EntryPath(nativeDirectory, "kek.opq");
-  if (!IsRegularFile(checkPath)) {
-    std::optional<std::string> master = ReadSecret(masterPath, kMasterTitle);
-    std::optional<std::string> masks = ReadSecret(masksPath, kMasksTitle);
-    if (!master || !masks) Fail(kErrContainerDamaged, "incomplete container in " + nativeDirectory);
-    WriteSecret(checkPath, kCheckTitle, CheckValue(KeyEncryptionPassword(*master, *masks)));
+  std::optional<std::string> master = ReadSecret(masterPath, kMasterTitle);
+  std::optional<std::string> masks = ReadSecret(masksPath, kMasksTitle);
+  if (!master || !masks) {
+    if (!KeyFiles(nativeDirectory).empty()) {
+      Fail(kErrContainerDamaged, "incomplete container with keys in " + nativeDirectory);
+    }
+    // Nothing was ever encrypted under these secrets: a creation that was
+    // cut short starts again. The check value goes first, so that it never
+    // describes secrets that are not there.
+    RemoveFileDurably(checkPath);
+    master = Hex(reinterpret_cast<const unsigned char*>(RandomBytes(kSecretBytes).data()), kSecretBytes);
+    masks = Hex(reinterpret_cast<const unsigned char*>(RandomBytes(kSecretBytes).data()), kSecretBytes);
+    WriteSecret(masterPath, kMasterTitle, *master);
+    WriteSecret(masksPath, kMasksTitle, *masks);
   }
+  if (!IsRegularFile(checkPath))
+    WriteSecret(checkPath, kCheckTitle, CheckValue(KeyEncryptionPassword(*master, *masks)));
   std::string seedPath = EntryPath(nativeDirectory, "rand.opq");
   if (!IsRegularFile(seedPath)) WriteWholeFile(seedPath, RandomBytes(kSeedBytes), Visibility::kOwnerOnly);
-  MakeDirectories(EntryPath(nativeDirectory, "KEYS"));
+  MakeDirectories(keysDirectory);
   return ContainerPassword(nativeDirectory);
 }
 
-std::string StoreKey(const std::string& nativeDirectory, const std::string& password, EVP_PKEY* key) {
+std::string StoreKey(const std::string& nativeDirectory, const std::string& password, EVP_PKEY* key,
+                     const std::string& pinSource) {
   BioPtr publicDer = EmptyBio();
   if (i2d_PUBKEY_bio(publicDer.get(), key) != 1) FailCrypto(kErrKeyGeneration, "public key encoding");
   std::string name = Sha256Hex(BioText(publicDer.get())).substr(0, 8) + ".key";
-  BioPtr pem = EmptyBio();
-  if (PEM_write_bio_PKCS8PrivateKey(pem.get(), key, EVP_aes_256_cbc(), password.data(),
-                                    static_cast<int>(password.size()), nullptr, nullptr) != 1) {
-    FailCrypto(kErrKeyGeneration, "private key encryption");
-  }
+  std::optional<PassphraseKey> passphrase = PassphraseForNewKey(nativeDirectory, password, pinSource);
+  std::string text =
+      passphrase ? kPassphraseMarker + PrivateKeyPem(key, passphrase->password.value()) : PrivateKeyPem(key, password);
   std::string path = EntryPath(EntryPath(nativeDirectory, "KEYS"), name);
-  WriteWholeFile(path, BioText(pem.get()), Visibility::kOwnerOnly);
+  WriteWholeFile(path, text, Visibility::kOwnerOnly);
   return path;
 }
 
-ContainerKeys LoadContainerKeys(const std::string& nativeDirectory) {
+ContainerKeys LoadContainerKeys(const std::string& nativeDirectory, const std::string& pinSource) {
   if (!IsDirectory(nativeDirectory)) Fail(kErrKeyDirectory, nativeDirectory);
-  std::string password = ContainerPassword(nativeDirectory);
+  const std::string password = ContainerPassword(nativeDirectory);
+  std::optional<PassphraseKey> passphrase;
   ContainerKeys container;
   for (const std::string& file : KeyFiles(nativeDirectory)) {
-    container.keys.push_back(ReadKeyFile(file, password));
-    container.files.push_back(file);
+    try {
+      std::optional<std::string> contents = ReadWholeFile(file);
+      if (!contents) Fail(kErrContainerDamaged, "cannot read " + file);
+      const bool underPassphrase = IsUnderPassphrase(*contents);
+      if (underPassphrase && container.passphraseFailure) continue;
+      if (underPassphrase && !passphrase) {
+        try {
+          passphrase = UnlockPassphraseKey(nativeDirectory, password, pinSource);
+        } catch (const Failure& failure) {
+          container.passphraseFailure = failure;
+          container.expires = std::chrono::steady_clock::time_point::min();  // never kept
+          continue;
+        }
+        container.expires = passphrase->expires;
+      }
+      container.keys.push_back(ReadKeyFile(file, *contents, underPassphrase ? passphrase->password.value() : password));
+      container.files.push_back(file);
+    } catch (const Failure& failure) {
+      container.unreadable.push_back(failure.message());
+    }
   }
   return container;
+}
+
+void RewriteKeyFiles(const std::string& nativeDirectory, const std::string& containerPassword,
+                     const std::string& passphrasePassword, bool underPassphrase) {
+  for (const std::string& file : KeyFiles(nativeDirectory)) {
+    std::optional<std::string> contents = ReadWholeFile(file);
+    if (!contents) Fail(kErrContainerDamaged, "cannot read " + file);
+    const bool isUnder = IsUnderPassphrase(*contents);
+    if (isUnder == underPassphrase) continue;
+    PkeyPtr key = ReadKeyFile(file, *contents, isUnder ? passphrasePassword : containerPassword);
+    WriteWholeFile(file,
+                   underPassphrase ? kPassphraseMarker + PrivateKeyPem(key.get(), passphrasePassword)
+                                   : PrivateKeyPem(key.get(), containerPassword),
+                   Visibility::kOwnerOnly);
+  }
+}
+
+EVP_PKEY* FindKey(const ContainerKeys& keys, const EVP_PKEY* wanted) {
+  for (const PkeyPtr& key : keys.keys) {
+    if (SameKey(wanted, key.get())) return key.get();
+  }
+  return nullptr;
+}
+
+void FailNoFittingKey(const ContainerKeys& keys, const std::string& holder) {
+  if (keys.passphraseFailure) throw *keys.passphraseFailure;
+  if (keys.unreadable.empty()) Fail(kErrPrivateKeyNotFound, "no key in the key container fits " + holder);
+  std::string causes;
+  for (const std::string& cause : keys.unreadable) causes += (causes.empty() ? "" : "; ") + cause;
+  Fail(kErrContainerDamaged, "no readable key fits " + holder + " (" + causes + ")");
 }
 
 std::string ContainerFingerprint(const std::string& nativeDirectory) {

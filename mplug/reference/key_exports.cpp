@@ -29,7 +29,7 @@ int32_t GenerateFromParameters(MPlugContext context, char* text) {
 // the failure kept as the context's last error.
 template <class Check>
 int32_t Match(MPlugContext context, Check&& check) {
-  int32_t result = OnContext(context, [&](Context&) { return check() ? 1 : 0; });
+  int32_t result = OnContext(context, [&](Context& open) { return check(open) ? 1 : 0; });
   return result == 1 ? 1 : 0;
 }
 
@@ -68,7 +68,7 @@ int32_t MPLUG_CALL KeysRenewal(MPlugContext context) {
 
 int32_t MPLUG_CALL CertificateAndRequestMatch(MPlugContext context, const char* certificateFile,
                                               const char* requestFile) {
-  return Match(context, [&] {
+  return Match(context, [&](Context&) {
     return CertificateFitsRequest(certificateFile != nullptr ? certificateFile : "",
                                   requestFile != nullptr ? requestFile : "");
   });
@@ -76,9 +76,9 @@ int32_t MPLUG_CALL CertificateAndRequestMatch(MPlugContext context, const char* 
 
 int32_t MPLUG_CALL CertificateAndPSePrivateKeyMatch(MPlugContext context, const char* certificateFile,
                                                     const char* keyDirectory) {
-  return Match(context, [&] {
+  return Match(context, [&](Context& open) {
     return !ContainerKeyFor(certificateFile != nullptr ? certificateFile : "",
-                            keyDirectory != nullptr ? keyDirectory : "")
+                            keyDirectory != nullptr ? keyDirectory : "", open.Param(kPinSource))
                 .empty();
   });
 }
@@ -87,9 +87,9 @@ int32_t MPLUG_CALL CertificateAndPSePrivateKeyMatch(MPlugContext context, const 
 int32_t MPLUG_CALL CertificateAndPSePrivateKeysMatch(MPlugContext context, const char* certificateFile,
                                                      const char* keyDirectory, char* text) {
   if (text != nullptr) *text = '\0';
-  return Match(context, [&] {
-    std::string keyFile =
-        ContainerKeyFor(certificateFile != nullptr ? certificateFile : "", keyDirectory != nullptr ? keyDirectory : "");
+  return Match(context, [&](Context& open) {
+    std::string keyFile = ContainerKeyFor(certificateFile != nullptr ? certificateFile : "",
+                                          keyDirectory != nullptr ? keyDirectory : "", open.Param(kPinSource));
     if (text != nullptr) CopyText(keyFile, text, kMaxParamValueLength);
     return !keyFile.empty();
   });
@@ -99,10 +99,11 @@ int32_t MPLUG_CALL CertificateAndPSePrivateKeysMatch(MPlugContext context, const
 // directory) and fits the certificate.
 int32_t MPLUG_CALL CertificateAndPrivateKeyMatch(MPlugContext context, const char* certificateFile,
                                                  const char* keyFile) {
-  return Match(context, [&] {
+  return Match(context, [&](Context& open) {
     std::string keyPath = RequirePath(keyFile != nullptr ? keyFile : "", kErrPrivateKeyNotFound);
     std::string container = std::filesystem::path(keyPath).parent_path().parent_path().string();
-    std::string fitting = ContainerKeyFor(certificateFile != nullptr ? certificateFile : "", container);
+    std::string fitting =
+        ContainerKeyFor(certificateFile != nullptr ? certificateFile : "", container, open.Param(kPinSource));
     return !fitting.empty() && std::filesystem::equivalent(fitting, keyPath);
   });
 }

@@ -15,6 +15,7 @@ enum ParamIndex : int {
   kCipherParam = 3,
   kSignatureParam = 4,
   kPrivateKeyFile = 6,
+  kPinSource = 7,  // where the passphrase of the key container comes from (pin_source.h)
   kRequestFile = 8,
   kSubjectCountry = 10,
   kSubjectState = 11,
@@ -93,6 +94,8 @@ enum ErrorCode : int32_t {
   kErrEmptySubject = 2026,
   kErrKeyGeneration = 2027,
   kErrCrypto = 2028,
+  kErrWrongPassphrase = 2040,
+  kErrPassphraseUnavailable = 2041,
   kErrInternal = 2099,
 };
 

@@ -3,6 +3,7 @@
 
 #include "exports.h"
 #include "guard.h"
+#include "pin_source.h"
 #include "platform/file_version.h"
 
 // Above 1.0.0.0: the engine calls this module concurrently.
@@ -17,7 +18,7 @@ constexpr const char* kParamNames[kParamCount] = {
     "OwnCertificate",     "CertificateDirectory",
     "KeyDirectory",       "EncryptionAlgorithm",
     "SignatureAlgorithm", "Reserved6",
-    "PrivateKeyFile",     "Reserved8",
+    "PrivateKeyFile",     "PinSource",
     "RequestFile",        "Reserved10",
     "SubjectC",           "SubjectST",
     "SubjectL",           "SubjectO",
@@ -94,9 +95,11 @@ int32_t MPLUG_CALL GetLastErrorMessage(MPlugContext context, char* text) {
   });
 }
 
-// The module resolves every path it is given; it keeps no root of its own and
-// asks for no passwords (the key container opens with its master key file).
-int32_t MPLUG_CALL SetRootPath(const char*) {
+// The module resolves every path it is given; the root serves only to expand
+// "%QamRoot%" in file: PIN sources. The host's password callback is not used:
+// the passphrase of a key container comes from parameter 8 (pin_source.h).
+int32_t MPLUG_CALL SetRootPath(const char* root) {
+  SetModuleRoot(root != nullptr ? root : "");
   return kOk;
 }
 int32_t MPLUG_CALL SetPasswordRequestFunc(void*) {

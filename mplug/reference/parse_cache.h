@@ -11,6 +11,10 @@
 // not kept: a rewrite within one tick of the file system's clock may leave
 // size and time as they were, and could otherwise go unnoticed.
 //
+// A value with an `expires` member (a steady_clock time point: keys opened
+// with a passphrase) is handed out and kept only until then; an expired one
+// is dropped at the next look at the table.
+//
 // Thread safety: any thread, any number of contexts. The lock covers the
 // table only; files are read and parsed without it, and the values handed
 // out are immutable and shared.
@@ -25,6 +29,7 @@
 #include <string>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 namespace ref {
 
@@ -99,7 +104,7 @@ class SharedParses {
   Value Get(const std::string& key, const FileSet& files, Load&& load) {
     if (Value kept = Find(key, files.Fingerprint())) return kept;
     Value loaded = load();
-    if (loaded && files.Settled()) Keep(key, files.Fingerprint(), loaded);
+    if (loaded && files.Settled() && !Expired(*loaded)) Keep(key, files.Fingerprint(), loaded);
     return loaded;
   }
 
@@ -108,6 +113,13 @@ class SharedParses {
     std::unordered_map<std::string, Entry> dropped;  // released after the lock
     std::lock_guard lock(mutex_);
     dropped.swap(entries_);
+  }
+
+  // Drops the values whose time has passed.
+  void DropExpired() {
+    std::vector<Value> dropped;  // released after the lock
+    std::lock_guard lock(mutex_);
+    TakeExpired(dropped);
   }
 
   size_t Size() const {
@@ -122,8 +134,30 @@ class SharedParses {
     uint64_t used = 0;
   };
 
+  static bool Expired(const T& value) {
+    if constexpr (requires { value.expires; }) {
+      return value.expires <= std::chrono::steady_clock::now();
+    } else {
+      return false;
+    }
+  }
+
+  // Expired values go; they are released after the lock.
+  void TakeExpired(std::vector<Value>& dropped) {
+    for (auto it = entries_.begin(); it != entries_.end();) {
+      if (Expired(*it->second.value)) {
+        dropped.push_back(std::move(it->second.value));
+        it = entries_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+
   Value Find(const std::string& key, const std::string& fingerprint) {
+    std::vector<Value> dropped;  // released after the lock
     std::lock_guard lock(mutex_);
+    TakeExpired(dropped);
     auto it = entries_.find(key);
     if (it == entries_.end() || it->second.fingerprint != fingerprint) return nullptr;
     it->second.used = ++clock_;
@@ -132,7 +166,9 @@ class SharedParses {
 
   void Keep(const std::string& key, const std::string& fingerprint, Value value) {
     Value evicted, replaced;  // released after the lock
+    std::vector<Value> dropped;
     std::lock_guard lock(mutex_);
+    TakeExpired(dropped);
     auto it = entries_.find(key);
     if (it == entries_.end()) {
       if (entries_.size() >= capacity_) {
