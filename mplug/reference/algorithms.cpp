@@ -43,6 +43,9 @@ const EVP_CIPHER* ChooseCipher(const std::string& parameter) {
   std::string name = Upper(parameter);
   if (name.empty() || name == "AES-256-CBC") return EVP_aes_256_cbc();
   if (name == "DES-EDE3-CBC") return EVP_des_ede3_cbc();
+  // Authenticated: CMS makes AuthEnvelopedData of it, where a changed byte
+  // fails the tag instead of decrypting to other text.
+  if (name == "AES-256-GCM") return EVP_aes_256_gcm();
   if (name == "RUS-GAMMAR") {
     RequireGostEngine();
     const EVP_CIPHER* cipher = EVP_get_cipherbyname("gost89");

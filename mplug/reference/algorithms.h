@@ -2,6 +2,7 @@
 // name, and what they mean for keys.
 //
 //   encryption   "AES-256-CBC" (also the choice for an empty value),
+//                "AES-256-GCM" (authenticated: CMS AuthEnvelopedData),
 //                "DES-EDE3-CBC", "RUS-GAMMAR" (GOST 28147-89, gost89)
 //   signature    "SHA256" or "RSA-SHA256" (RSA 2048, SHA-256; also the choice
 //                for an empty value), "SHA1" (RSA 2048, SHA-1), "ECDSA-SHA256"

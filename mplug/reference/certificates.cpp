@@ -24,10 +24,11 @@ T* ParseEither(const void* data, size_t size, PemReader pem, DerReader der) {
   return object;
 }
 
-std::string ReadOrFail(const std::string& path, int missingCode) {
+std::string ReadOrFail(const std::string& path, int missingCode, size_t maxBytes) {
   std::string native = RequirePath(path, missingCode);
-  std::optional<std::string> contents = ReadWholeFile(native);
-  if (!contents) Fail(missingCode, "cannot read " + path);
+  std::string reason;
+  std::optional<std::string> contents = ReadWholeFile(native, maxBytes, &reason);
+  if (!contents) Fail(missingCode, "cannot read " + path + ": " + reason);
   return *contents;
 }
 
@@ -46,21 +47,21 @@ X509CrlPtr ParseCrl(const void* data, size_t size) {
 }
 
 X509Ptr ReadCertificateFile(const std::string& path, int missingCode) {
-  std::string contents = ReadOrFail(path, missingCode);
+  std::string contents = ReadOrFail(path, missingCode, kMaxCertificateFileBytes);
   X509Ptr certificate = ParseCertificate(contents.data(), contents.size());
   if (!certificate) Fail(kErrNotCertificate, path);
   return certificate;
 }
 
 X509ReqPtr ReadRequestFile(const std::string& path) {
-  std::string contents = ReadOrFail(path, kErrRequestFile);
+  std::string contents = ReadOrFail(path, kErrRequestFile, kMaxCertificateFileBytes);
   X509ReqPtr request = ParseRequest(contents.data(), contents.size());
   if (!request) Fail(kErrNotRequest, path);
   return request;
 }
 
 X509CrlPtr ReadCrlFile(const std::string& path) {
-  std::string contents = ReadOrFail(path, kErrNotCrl);
+  std::string contents = ReadOrFail(path, kErrNotCrl, kMaxCrlFileBytes);
   X509CrlPtr crl = ParseCrl(contents.data(), contents.size());
   if (!crl) Fail(kErrNotCrl, path);
   return crl;
@@ -69,7 +70,7 @@ X509CrlPtr ReadCrlFile(const std::string& path) {
 std::vector<X509Ptr> CertificatesIn(const std::string& nativeDirectory) {
   std::vector<X509Ptr> certificates;
   for (const std::string& file : FilesIn(nativeDirectory)) {
-    std::optional<std::string> contents = ReadWholeFile(file);
+    std::optional<std::string> contents = ReadWholeFile(file, kMaxCertificateFileBytes);
     if (!contents) continue;
     if (X509Ptr certificate = ParseCertificate(contents->data(), contents->size())) {
       certificates.push_back(std::move(certificate));
@@ -81,7 +82,7 @@ std::vector<X509Ptr> CertificatesIn(const std::string& nativeDirectory) {
 std::vector<X509CrlPtr> CrlsIn(const std::string& nativeDirectory) {
   std::vector<X509CrlPtr> crls;
   for (const std::string& file : FilesIn(nativeDirectory)) {
-    std::optional<std::string> contents = ReadWholeFile(file);
+    std::optional<std::string> contents = ReadWholeFile(file, kMaxCrlFileBytes);
     if (!contents) continue;
     if (X509CrlPtr crl = ParseCrl(contents->data(), contents->size())) crls.push_back(std::move(crl));
   }

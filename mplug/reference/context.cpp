@@ -82,7 +82,7 @@ std::shared_ptr<const CertificateFile> ReadCertificate(const std::string& native
   FileSet files;
   files.Add(nativePath);
   return SharedCertificates().Get(nativePath, files, [&]() -> std::shared_ptr<const CertificateFile> {
-    std::optional<std::string> contents = ReadWholeFile(nativePath);
+    std::optional<std::string> contents = ReadWholeFile(nativePath, kMaxCertificateFileBytes);
     if (!contents) return nullptr;
     auto parsed = std::make_shared<CertificateFile>();
     if (X509Ptr certificate = ParseCertificate(contents->data(), contents->size())) {
@@ -219,6 +219,9 @@ void Context::SetParam(int index, const std::string& value) {
       directory_.reset();
       break;
     case kKeyDir:
+      keys_.reset();
+      trust_.reset();  // the CA and CRL directories default to its subdirectories
+      break;
     case kPrivateKeyFile:
     case kPinSource:
     case kKeyMediaDir:
@@ -364,9 +367,17 @@ std::vector<HolderPtr> Context::KnownHolders() {
   return holders;
 }
 
+std::string Context::StoreDirectory(int param, const char* subdirectory) const {
+  std::string value = Param(param);
+  if (!value.empty()) return value;
+  std::string keyDirectory = Param(kKeyDir);
+  if (keyDirectory.empty()) return {};
+  return keyDirectory + "\\" + subdirectory;
+}
+
 std::shared_ptr<const TrustStore> Context::Trust() {
-  std::string authorities = ExistingDirectory(Param(kCaDir));
-  std::string crls = ExistingDirectory(Param(kCrlDir));
+  std::string authorities = ExistingDirectory(StoreDirectory(kCaDir, "CA"));
+  std::string crls = ExistingDirectory(StoreDirectory(kCrlDir, "CRL"));
   {
     std::lock_guard lock(mutex_);
     if (trust_) return trust_;

@@ -63,6 +63,9 @@ class Context {
   // reads the certificate directory again once. nullptr when unknown.
   HolderPtr FindHolder(const std::string& name);
   std::vector<HolderPtr> KnownHolders();
+  // Authorities and revocation lists: the directories of parameters 25 and 26
+  // (indexes kCaDir, kCrlDir), else the key directory's "CA" and "CRL", where
+  // the engine files them when it lays a store out.
   std::shared_ptr<const TrustStore> Trust();
 
   void AddLoaded(X509Ptr certificate);
@@ -76,6 +79,7 @@ class Context {
  private:
   std::shared_ptr<const std::vector<HolderPtr>> Directory(bool reread);
   HolderPtr FindIn(const std::vector<HolderPtr>& holders, const std::string& name) const;
+  std::string StoreDirectory(int param, const char* subdirectory) const;
 
   const int32_t handle_;
   mutable std::mutex mutex_;

@@ -91,6 +91,12 @@ bool AddressedTo(CMS_ContentInfo* cms, X509* certificate) {
   return false;
 }
 
+// Enveloped data, or authenticated enveloped data (AES-GCM) from any peer.
+bool IsEnveloped(CMS_ContentInfo* cms) {
+  const int type = OBJ_obj2nid(CMS_get0_type(cms));
+  return type == NID_pkcs7_enveloped || type == NID_id_smime_ct_authEnvelopedData;
+}
+
 }  // namespace
 
 int32_t EncodeInPlace(Context& context, void* data, int32_t* length, const char* recipients) {
@@ -115,9 +121,7 @@ int32_t EncodeInPlace(Context& context, void* data, int32_t* length, const char*
 int32_t DecodeInPlace(Context& context, void* data, int32_t* length, char* uid) {
   if (data == nullptr || length == nullptr || *length <= 0) Fail(kErrBadArguments, "data or length");
   CmsPtr cms = ParseCms(data, static_cast<size_t>(*length));
-  if (!cms || OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_enveloped) {
-    Fail(kErrNotEncrypted, "not CMS enveloped data");
-  }
+  if (!cms || !IsEnveloped(cms.get())) Fail(kErrNotEncrypted, "not CMS enveloped data");
   HolderPtr own = context.Own();
   if (!AddressedTo(cms.get(), own->certificate.get())) Fail(kErrNotForUser, own->subjectLine);
   std::shared_ptr<const ContainerKeys> keys = context.Keys();

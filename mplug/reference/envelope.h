@@ -1,4 +1,5 @@
-// Encryption for recipients as CMS enveloped data (DER), in place.
+// Encryption for recipients as CMS enveloped data (DER), in place; with an
+// authenticated cipher (AES-256-GCM) as CMS authenticated enveloped data.
 #pragma once
 
 #include <cstdint>

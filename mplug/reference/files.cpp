@@ -10,8 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string_view>
 
 #include "errors.h"
@@ -45,6 +43,11 @@ std::optional<std::string> ExactPath(const std::string& path) {
   return native;
 }
 
+struct FileCloser {
+  int fd;
+  ~FileCloser() { ::close(fd); }
+};
+
 }  // namespace
 
 std::optional<std::string> NativePath(const std::string& path) {
@@ -60,11 +63,36 @@ std::string RequirePath(const std::string& path, int code) {
   return *native;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& nativePath) {
-  std::ifstream in(nativePath, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
+std::optional<std::string> ReadWholeFile(const std::string& nativePath, size_t maxBytes, std::string* reason) {
+  auto refuse = [&](const std::string& why) -> std::optional<std::string> {
+    if (reason != nullptr) *reason = why;
+    return std::nullopt;
+  };
+  // Non-blocking, so that opening a FIFO returns at once; the kind is checked
+  // on the descriptor, so that nothing can swap the file in between.
+  int fd = ::open(nativePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return refuse(std::strerror(errno));
+  FileCloser closer{fd};
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) return refuse(std::strerror(errno));
+  if (!S_ISREG(status.st_mode)) return refuse("not a regular file");
+  if (static_cast<unsigned long long>(status.st_size) > maxBytes) {
+    return refuse("larger than " + std::to_string(maxBytes) + " bytes");
+  }
+  std::string contents;
+  contents.reserve(static_cast<size_t>(status.st_size));
+  char chunk[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return refuse(std::strerror(errno));
+    if (n == 0) break;
+    // The file may have grown since it was looked at.
+    if (contents.size() + static_cast<size_t>(n) > maxBytes) {
+      return refuse("larger than " + std::to_string(maxBytes) + " bytes");
+    }
+    contents.append(chunk, static_cast<size_t>(n));
+  }
   return contents;
 }
 

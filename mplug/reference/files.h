@@ -3,9 +3,12 @@
 // reads, and writes that give private material to the owner only.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "module.h"
 
 namespace ref {
 
@@ -17,7 +20,18 @@ std::optional<std::string> NativePath(const std::string& path);
 // NativePath or a Failure with the given code naming the path.
 std::string RequirePath(const std::string& path, int code);
 
-std::optional<std::string> ReadWholeFile(const std::string& nativePath);
+// How much a read of a file the host names may take. A certificate fits the
+// buffer the engine gives it (GetMaxCertificateLength + GetMaxCertInfoLength);
+// a revocation list of a large bank runs to a few MiB.
+constexpr size_t kMaxCertificateFileBytes = static_cast<size_t>(kMaxCertificateLength + kMaxCertInfoLength);
+constexpr size_t kMaxCrlFileBytes = 8u << 20;
+constexpr size_t kMaxDataFileBytes = 0x7FFFFFFF;  // what an int32_t length can describe
+
+// The whole contents of a regular file of at most maxBytes bytes; nullopt for
+// anything else (missing, a directory, a FIFO or device, too large), with the
+// cause in *reason when given. A FIFO is never waited on.
+std::optional<std::string> ReadWholeFile(const std::string& nativePath, size_t maxBytes = kMaxDataFileBytes,
+                                         std::string* reason = nullptr);
 bool IsDirectory(const std::string& nativePath);
 bool IsRegularFile(const std::string& nativePath);
 

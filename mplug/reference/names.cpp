@@ -45,6 +45,31 @@ std::string Utf8Value(const ASN1_STRING* value) {
   return text;
 }
 
+// The engine cuts a subject line at "/TAG=" and makes file names of what it
+// finds, so a value must not hold "/" (a forged attribute) or "\" (a
+// directory separator to the engine). They are written as %2F and %5C, and
+// "%" itself as %25 so that no two values read the same.
+std::string EscapedValue(const std::string& value) {
+  std::string escaped;
+  escaped.reserve(value.size());
+  for (char c : value) {
+    switch (c) {
+      case '%':
+        escaped += "%25";
+        break;
+      case '/':
+        escaped += "%2F";
+        break;
+      case '\\':
+        escaped += "%5C";
+        break;
+      default:
+        escaped += c;
+    }
+  }
+  return escaped;
+}
+
 }  // namespace
 
 std::string SubjectLine(const X509_NAME* name) {
@@ -52,7 +77,8 @@ std::string SubjectLine(const X509_NAME* name) {
   int count = X509_NAME_entry_count(name);
   for (int i = 0; i < count; ++i) {
     const X509_NAME_ENTRY* entry = X509_NAME_get_entry(name, i);
-    line += "/" + TagOf(X509_NAME_ENTRY_get_object(entry)) + "=" + Utf8Value(X509_NAME_ENTRY_get_data(entry));
+    line +=
+        "/" + TagOf(X509_NAME_ENTRY_get_object(entry)) + "=" + EscapedValue(Utf8Value(X509_NAME_ENTRY_get_data(entry)));
   }
   return line;
 }

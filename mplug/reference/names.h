@@ -3,7 +3,9 @@
 // Subject line: "/C=RU/O=Bank/CN=Alice", the entries in certificate order, each
 // as "/" tag "=" value with the value in UTF-8. Tags are the short names the
 // engine reads: C, ST, L, O, OU, CN, E (e-mail), T (title); other attributes
-// use OpenSSL's short name or their dotted number.
+// use OpenSSL's short name or their dotted number. Inside a value "%", "/"
+// and "\" are written %25, %2F and %5C, so a value can neither forge an
+// attribute nor name a directory.
 //
 // Serial identifier (the UID when the UID field is "SN"): the certificate's
 // serial number in upper-case hexadecimal without separators or leading zeros

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "algorithms.h"
+#include "certificates.h"
 #include "cms_io.h"
 #include "errors.h"
 #include "module.h"
@@ -78,25 +79,56 @@ void CheckListsByName(const TrustStore& trust, X509* certificate) {
   }
 }
 
-void CheckChain(const TrustStore& trust, X509* certificate, STACK_OF(X509) * untrusted, bool checkTime) {
+// X509_V_OK when the certificate chains to an authority of the trust store.
+int ChainError(const TrustStore& trust, X509* certificate, STACK_OF(X509) * untrusted, bool checkTime) {
   X509_STORE* store = checkTime ? trust.strict.get() : trust.ignoringTime.get();
   StoreCtxPtr chain(X509_STORE_CTX_new());
   if (!chain || X509_STORE_CTX_init(chain.get(), store, certificate, untrusted) != 1) {
     FailCrypto(kErrInternal, "certificate chain");
   }
-  if (X509_verify_cert(chain.get()) == 1) return;
-  int error = X509_STORE_CTX_get_error(chain.get());
+  int error = X509_verify_cert(chain.get()) == 1 ? X509_V_OK : X509_STORE_CTX_get_error(chain.get());
   ERR_clear_error();
-  Fail(ChainFailureCode(error),
-       SubjectLine(X509_get_subject_name(certificate)) + ": " + X509_verify_cert_error_string(error));
+  return error;
 }
 
-void CheckSigner(Context& context, X509* certificate, STACK_OF(X509) * untrusted, bool checkTime) {
-  std::shared_ptr<const TrustStore> trust = context.Trust();
-  if (trust->hasAuthorities) {
-    CheckChain(*trust, certificate, untrusted, checkTime);
-    return;
+// Whether the certificate is the very one filed for its holder (own, loaded
+// or in the certificate directory): same issuer, serial number and key. A
+// certificate with a filed holder's name but another key is not.
+bool IsFiled(const std::vector<HolderPtr>& holders, X509* certificate) {
+  for (const HolderPtr& holder : holders) {
+    X509* filed = holder->certificate.get();
+    if (X509_NAME_cmp(X509_get_issuer_name(filed), X509_get_issuer_name(certificate)) == 0 &&
+        ASN1_INTEGER_cmp(X509_get0_serialNumber(filed), X509_get0_serialNumber(certificate)) == 0 &&
+        SameKey(X509_get0_pubkey(filed), X509_get0_pubkey(certificate))) {
+      return true;
+    }
   }
+  return false;
+}
+
+constexpr char kNotTrusted[] =
+    "the certificate neither chains to an authority of the CA directory nor is it the one filed for its holder; "
+    "a certificate that comes only with the signed data is not trusted by itself";
+
+// A signer is trusted when its certificate chains to an authority of the CA
+// directory (with revocation by the lists), or when it is the certificate
+// filed for that holder (then its own validity and the lists of its issuer
+// are checked). Whatever the signed data carries is never enough by itself.
+void CheckSigner(Context& context, const std::vector<HolderPtr>& known, X509* certificate, STACK_OF(X509) * untrusted,
+                 bool checkTime) {
+  std::shared_ptr<const TrustStore> trust = context.Trust();
+  const bool filed = IsFiled(known, certificate);
+  const std::string subject = SubjectLine(X509_get_subject_name(certificate));
+  if (trust->hasAuthorities) {
+    int error = ChainError(*trust, certificate, untrusted, checkTime);
+    if (error == X509_V_OK) return;
+    int32_t code = ChainFailureCode(error);
+    // Revoked or out of time is final; an unknown issuer may still be a filed
+    // certificate.
+    if (code != kErrUntrustedSigner) Fail(code, subject + ": " + X509_verify_cert_error_string(error));
+    if (!filed) Fail(kErrUntrustedSigner, subject + ": " + X509_verify_cert_error_string(error) + "; " + kNotTrusted);
+  }
+  if (!filed) Fail(kErrUntrustedSigner, subject + ": " + kNotTrusted);
   if (checkTime) CheckValidityPeriod(certificate);
   CheckListsByName(*trust, certificate);
 }
@@ -121,6 +153,7 @@ class CandidateCertificates {
     }
   }
   STACK_OF(X509) * stack() const { return stack_.get(); }
+  const std::vector<HolderPtr>& known() const { return holders_; }
 
  private:
   std::vector<HolderPtr> holders_;
@@ -179,7 +212,7 @@ int32_t Verify(Context& context, const void* data, int32_t* length, const void* 
   X509StackPtr signers(CMS_get0_signers(cms.get()));
   if (!signers || sk_X509_num(signers.get()) < 1) Fail(kErrNoSignature, "no signer");
   X509* signer = sk_X509_value(signers.get(), 0);
-  CheckSigner(context, signer, candidates.stack(), checkTime);
+  CheckSigner(context, candidates.known(), signer, candidates.stack(), checkTime);
   if (!detached) {
     // Attached: the content goes back to the start of the caller's buffer.
     std::string plain = BioText(out.get());

@@ -255,8 +255,10 @@ class ReferenceBankTest : public testing::TestWithParam<Algorithms> {
 
 INSTANTIATE_TEST_SUITE_P(Algorithms, ReferenceBankTest,
                          testing::Values(Algorithms{"AES-256-CBC", "SHA256"}, Algorithms{"DES-EDE3-CBC", "SHA1"},
-                                         Algorithms{"AES-256-CBC", "ECDSA-SHA256"}),
+                                         Algorithms{"AES-256-CBC", "ECDSA-SHA256"},
+                                         Algorithms{"AES-256-GCM", "ECDSA-SHA256"}),
                          [](const testing::TestParamInfo<Algorithms>& info) {
+                           if (info.param.cipher == std::string("AES-256-GCM")) return std::string("GcmEcdsa");
                            return std::string(info.param.signature == std::string("SHA1")     ? "Des3Sha1"
                                               : info.param.signature == std::string("SHA256") ? "AesRsa"
                                                                                               : "AesEcdsa");
@@ -404,14 +406,26 @@ TEST_P(ReferenceTrustTest, SignerFromAnotherAuthorityIsNotTrusted) {
   TestCa stranger("Other CA");
   Abonent mallory;
   ASSERT_EQ(bank_.Enroll(mallory, "Mallory", 77), 0);
+  // Issued by the stranger and kept out of the shared certificate directory:
+  // Bob knows it only from the signed data.
+  std::filesystem::remove(mallory.certificate);
+  mallory.certificate = bank_.Path("mallory.pem");
   ASSERT_TRUE(stranger.Issue(mallory.request, mallory.certificate, 77));
   Session session;
   bank_.Configure(session, mallory);
   std::vector<char> signature = SignDetached(session, "data");
   ASSERT_FALSE(signature.empty()) << session.LastError();
   EXPECT_EQ(VerifyDetached(bobSession_, "data", signature), ref::kErrUntrustedSigner);
-  bobSession_.Set(kCaDir, "");  // no authorities: only the signature itself is checked
-  EXPECT_EQ(VerifyDetached(bobSession_, "data", signature), 0);
+  bobSession_.Set(kCaDir, "");  // no authorities: still no one vouches for it
+  EXPECT_EQ(VerifyDetached(bobSession_, "data", signature), ref::kErrUntrustedSigner);
+  // Filed in Bob's certificate directory, the very certificate is trusted,
+  // with or without the authorities.
+  std::filesystem::copy_file(mallory.certificate, bank_.Path("certs/Mallory.pem"));
+  Session fresh;
+  bank_.Configure(fresh, bob_);
+  EXPECT_EQ(VerifyDetached(fresh, "data", signature), 0) << fresh.LastError();
+  fresh.Set(kCaDir, "");
+  EXPECT_EQ(VerifyDetached(fresh, "data", signature), 0) << fresh.LastError();
 }
 
 TEST_P(ReferenceTrustTest, ExpiredSignerPassesOnlyWhenTimeIsIgnored) {
