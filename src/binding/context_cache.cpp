@@ -27,7 +27,10 @@ void CloseExpiredContexts() {
   const double now = Now();
   for (auto node = cache.begin(); node != cache.end();) {
     const double age = std::fabs(now - node->second->Created());
-    node = age > node->second->Lifetime() * kSecondsToDays ? cache.erase(node) : std::next(node);
+    // A lifetime of 0 ends with the call that opened the context, however
+    // coarse the clock.
+    const int32_t lifetime = node->second->Lifetime();
+    node = lifetime == 0 || age > lifetime * kSecondsToDays ? cache.erase(node) : std::next(node);
   }
 }
 
