@@ -22,8 +22,9 @@ TEST(RootPath, ANilHandleSetsTheProcessRootAndEveryEngineKeepsIt) {
   root.MakeDir("certs");
   const std::string module = std::string("mplug2") + kModuleSuffix;
   fs::copy_file(fs::path(CRYPTLIB_FAKE_DIR) / "v2" / module, fs::path(root / "EXE") / module);
-  root.WriteFile("certs/Alice.pem", "-----BEGIN CERTIFICATE-----\nFAKE CERTIFICATE\nSubject: /C=RU/CN=Alice\n"
-                                    "-----END CERTIFICATE-----\n");
+  root.WriteFile("certs/Alice.pem",
+                 "-----BEGIN CERTIFICATE-----\nFAKE CERTIFICATE\nSubject: /C=RU/CN=Alice\n"
+                 "-----END CERTIFICATE-----\n");
 
   // Before any engine exists, as a host's start-up does.
   Api().SetRootPath(nullptr, root.path().c_str());
