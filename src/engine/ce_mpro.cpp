@@ -7,6 +7,7 @@
 #include "core/exceptions.h"
 #include "cryptlib.h"
 #include "engine/ce_mpro.h"
+#include "platform/platform.h"
 #include "support/fileutil.h"
 #include "support/strutil.h"
 
@@ -153,15 +154,17 @@ void CopyTruncated(std::string_view uid, char* target) {
 }
 
 // The holders filed in directory: the names of its ".pem" and ".cer" files
-// without the extension.
+// without the extension. Every name counts, one starting with "." too (a UID
+// may), which the general listing leaves out.
 std::vector<std::string> FiledHolders(const std::string& directory) {
-  std::vector<std::string> files, holders;
-  ListFilesByExt(directory, "pem", files, false);
-  ListFilesByExt(directory, "cer", files, false);
-  for (const std::string& file : files) {
-    const size_t name = file.find_last_of("\\/") + 1;
-    if (file.size() < name + 4 || file[file.size() - 4] != '.') continue;
-    holders.push_back(file.substr(name, file.size() - name - 4));
+  std::vector<platform::DirEntry> entries;
+  std::vector<std::string> holders;
+  if (!platform::Os().ListDirectory(IncludeBackslash(directory) + "*.*", entries)) return holders;
+  for (const platform::DirEntry& entry : entries) {
+    const std::string& name = entry.name;
+    if ((entry.attributes & platform::kAttrDirectory) != 0 || name.size() <= 4) continue;
+    const std::string extension = UpperAscii(name.substr(name.size() - 4));
+    if (extension == ".PEM" || extension == ".CER") holders.push_back(name.substr(0, name.size() - 4));
   }
   return holders;
 }

@@ -191,13 +191,17 @@ int32_t TMPro1CryptoEngine::RemoveCertificate(const char* uid) {
   if (uid == nullptr || *uid == '\0') return CE_BAD_ARGUMENT;
   if (const int32_t result = CheckUidFileName(uid)) return result;
   return Guarded("TMProCryptoEngine.RemoveCertificate: ", [&]() -> int32_t {
-    std::string holder;
-    if (const int32_t result = ResolveHolderUID(uid, holder)) return result;
     std::string own;
     if (const int32_t result = CurrentUserUID(own)) return result;
     // The own certificate under any spelling the store finds it by: the full
-    // UID, another letter case, or the cut UID the host was given.
-    if (SameTextAscii(own, holder) || SameTextAscii(std::string(HostUIDCut(own)), holder)) return CE_REMOVE_SELF;
+    // UID, another letter case, or the cut UID the host was given (whichever
+    // holder that cut would otherwise reach).
+    const std::string ownCut(HostUIDCut(own));
+    auto isOwn = [&](const std::string& name) { return SameTextAscii(own, name) || SameTextAscii(ownCut, name); };
+    if (isOwn(uid)) return CE_REMOVE_SELF;
+    std::string holder;
+    if (const int32_t result = ResolveHolderUID(uid, holder)) return result;
+    if (isOwn(holder)) return CE_REMOVE_SELF;
     const std::string directory = CertificateDirectory();
     {
       const std::lock_guard<std::recursive_mutex> hold(NumberedNameLock());

@@ -273,8 +273,12 @@ class PropertyNames : public FakeEngineTest {
   void RemoveAttempts(size_t party) {
     Become(party);
     const std::string own = parties_[party];
+    char current[40];
+    ASSERT_EQ(api().GetCurrentUserUID(engine(), current), 0);
+    ASSERT_EQ(std::string(current), HostCut(own)) << Trace(party);
     for (const std::string& spelling : {own, HostCut(own), Fold(own)})
-      EXPECT_EQ(api().RemoveCertificate(engine(), spelling.c_str()), -120) << Trace(spelling);
+      EXPECT_EQ(api().RemoveCertificate(engine(), spelling.c_str()), -120)
+          << Trace(spelling) << ", own UID '" << own << "' (" << own.size() << " bytes)";
     auto other = std::next(filed_.begin(), static_cast<long>(Pick(filed_.size())));
     if (other->first == Fold(own) || Fold(HostCut(own)) == other->first) return;
     ASSERT_EQ(api().RemoveCertificate(engine(), other->second.spelling.c_str()), 0) << Trace(other->second.spelling);
