@@ -30,6 +30,18 @@ TEST(RootPath, ANilHandleSetsTheProcessRootAndEveryEngineKeepsIt) {
   Api().SetRootPath(nullptr, root.path().c_str());
   Api().SetRootPath(reinterpret_cast<CRYPT_HANDLE>(0x1234), root.path().c_str());
 
+  {
+    // An engine that never sets the root finds its module under the
+    // process root.
+    CRYPT_HANDLE engine = Api().GetCryptObj();
+    ASSERT_NE(engine, nullptr);
+    EXPECT_EQ(Api().SetCryptoParamValue(engine, 1, (root / "certs/Alice.pem").c_str()), 0) << "the module loads";
+    char uid[40] = {};
+    EXPECT_EQ(Api().GetCurrentUserUID(engine, uid), 0);
+    EXPECT_STREQ(uid, "Alice");
+    Api().DoneEngine(engine);
+  }
+
   // Each engine sets the same root again, spelled three ways.
   for (const std::string& spelling : {root.path(), root.path() + "/", root.path() + "\\"}) {
     CRYPT_HANDLE engine = Api().GetCryptObj();
