@@ -21,7 +21,9 @@ using Engine = cryptlib::TCryptoEngine;
 namespace {
 
 // A host string as the engine keeps it: nil reads as empty.
-std::string HostString(const char* text) { return text != nullptr ? std::string(text) : std::string(); }
+std::string HostString(const char* text) {
+  return text != nullptr ? std::string(text) : std::string();
+}
 
 // The names CheckCompatibles accepts: the engine's own and its predecessor's.
 constexpr const char* kCompatibleNames[] = {"Ms Crypto API 2.0", "M-Pro v2.x"};
@@ -166,14 +168,17 @@ CRYPTLIB_API void CRYPTLIB_CALL GetLastErrorMessage(CRYPT_HANDLE h, char* text) 
   ShieldedProcedure(h, [&](Engine& e) { e.GetLastErrorMessage(text); });
 }
 
-// Sets the process-wide root, then the engine's own; a refused second root
-// (a different one) raises and leaves both as they were.
+// Sets the process-wide root whatever the handle (a host may set it before
+// it creates any engine), then the root of a live engine; a refused second
+// root (a different one) raises and leaves both as they were.
 CRYPTLIB_API void CRYPTLIB_CALL SetRootPath(CRYPT_HANDLE h, const char* path) {
-  ShieldedProcedure(h, [&](Engine& e) {
-    std::string root = HostString(path);
+  try {
+    const std::string root = HostString(path);
     cryptlib::SetQamRoot(root);
-    e.SetEngineRoot(root);
-  });
+    ShieldedProcedure(h, [&](Engine& e) { e.SetEngineRoot(root); });
+  } catch (...) {
+    // A refused root leaves everything as it was.
+  }
 }
 
 CRYPTLIB_API int32_t CRYPTLIB_CALL TransSignatureFromFileToTM(CRYPT_HANDLE h) {
@@ -238,7 +243,9 @@ CRYPTLIB_API int32_t CRYPTLIB_CALL ExcludeSelfPublicKeyTransfer(CRYPT_HANDLE h, 
 }
 
 // A constant of the library: no engine is consulted, any handle will do.
-CRYPTLIB_API int32_t CRYPTLIB_CALL GetMaxFilePathLength(CRYPT_HANDLE) { return 255; }
+CRYPTLIB_API int32_t CRYPTLIB_CALL GetMaxFilePathLength(CRYPT_HANDLE) {
+  return 255;
+}
 
 CRYPTLIB_API int32_t CRYPTLIB_CALL GetRemoteGenType(CRYPT_HANDLE h) {
   return Shielded(h, kSizeShield, [](Engine& e) { return e.GetRemoteGenType(); });
@@ -311,8 +318,7 @@ CRYPTLIB_API int32_t CRYPTLIB_CALL IncludeCACertificateFromTransfer(CRYPT_HANDLE
   return Shielded(h, kOperationShield, [&](Engine& e) { return e.IncludeCACertificateFromTransfer(transfer); });
 }
 
-CRYPTLIB_API int32_t CRYPTLIB_CALL CreateDirStructure(CRYPT_HANDLE h, const char* ownCertificate,
-                                                      const char* caList) {
+CRYPTLIB_API int32_t CRYPTLIB_CALL CreateDirStructure(CRYPT_HANDLE h, const char* ownCertificate, const char* caList) {
   return Shielded(h, kOperationShield, [&](Engine& e) { return e.CreateDirStructure(ownCertificate, caList); });
 }
 

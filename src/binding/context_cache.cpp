@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <iterator>
 #include <mutex>
 
 #include "binding/binding_state.h"
@@ -15,6 +16,22 @@ constexpr size_t kLifetimeIndex = 21;
 
 double Now() {
   return platform::Os().LocalDateTime();
+}
+
+// Closes every context past its own lifetime. Contexts opened for other
+// parameter sets (each certificate read opens one) would otherwise stay open
+// until the cache is cleared. The caller holds the cache lock for writing, so
+// no call is using any of them.
+void CloseExpiredContexts() {
+  auto& cache = Binding().contextCache;
+  const double now = Now();
+  for (auto node = cache.begin(); node != cache.end();) {
+    const double age = std::fabs(now - node->second->Created());
+    // A lifetime of 0 ends with the call that opened the context, however
+    // coarse the clock.
+    const int32_t lifetime = node->second->Lifetime();
+    node = lifetime == 0 || age > lifetime * kSecondsToDays ? cache.erase(node) : std::next(node);
+  }
 }
 
 }  // namespace
@@ -66,6 +83,7 @@ MPlugContext CreateContext(TMProDLL& binding, const ParamSnapshot& snapshot, con
   if (const MPlugContext live = FindContext(lifetime, key)) return live;
   auto& cache = Binding().contextCache;
   cache.erase(key);  // closes the expired context
+  CloseExpiredContexts();
   auto node = std::make_unique<TMesProCashNode>(binding.LibVariant());
   if (!node->Loaded() || !node->Bound()) return 0;
   const MPlugFunctions& vendor = binding.Functions();

@@ -43,4 +43,19 @@ void TMProDLL::ErrorText(char* buffer, int32_t size, int32_t code) {
     functions_.GetCryptoErrorString(code, buffer);
 }
 
+void VendorErrorLog::Record(std::string text) {
+  const std::lock_guard<std::mutex> hold(mutex_);
+  const std::thread::id self = std::this_thread::get_id();
+  if (texts_.size() >= kMaxThreads && texts_.find(self) == texts_.end()) texts_.clear();
+  texts_[self] = std::move(text);
+}
+
+bool VendorErrorLog::Last(std::string& text) const {
+  const std::lock_guard<std::mutex> hold(mutex_);
+  const auto found = texts_.find(std::this_thread::get_id());
+  if (found == texts_.end()) return false;
+  text = found->second;
+  return true;
+}
+
 }  // namespace cryptlib

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "binding/crypto_dll.h"
+#include "binding/error_text.h"
 #include "binding/function_table.h"
 #include "binding/param_snapshot.h"
 #include "mplug.h"
@@ -115,6 +116,10 @@ class TMProDLL : public TCrypto_DLL {
   int32_t RequestForPSE(const char* value0, const char* keyDirectory, const char* value15, const char* value10,
                         const char* value11, const char* value12, const char* value13, const char* value14,
                         const char* value16, const char* value23, const char* requestFile, const char* value20);
+  // Where the module's texts of failed context-bound calls go (nothing when
+  // null); the log must outlive the binding.
+  void SetErrorLog(VendorErrorLog* log) { errorLog_ = log; }
+
   // Sets every vendor parameter of context from the snapshot.
   void ApplyParameters(MPlugContext context, const ParamSnapshot& snapshot);
   // Closes every cached context.
@@ -136,8 +141,13 @@ class TMProDLL : public TCrypto_DLL {
  private:
   // Runs call(context) on a live cached context for the snapshot, opening one
   // when there is none; noContextResult when none can be opened.
+  // A non-zero answer of call is a failure whose text goes to the error log
+  // unless noteFailure is false (answers that are not failures).
   template <class Call>
-  int32_t WithCachedContext(const ParamSnapshot& snapshot, int32_t noContextResult, Call&& call);
+  int32_t WithCachedContext(const ParamSnapshot& snapshot, int32_t noContextResult, Call&& call,
+                            bool noteFailure = true);
+  // Records the module's last error text of context in the error log.
+  void NoteFailure(MPlugContext context);
   int32_t GenerateKey(const ParamSnapshot& snapshot, MPlug_GenerateNewSEK_Fn generate);
   template <class Info, class Fill, class Release, class Format>
   int32_t InfoText(const ParamSnapshot& snapshot, const void* data, int32_t length, std::string& text, Fill fill,
@@ -146,6 +156,7 @@ class TMProDLL : public TCrypto_DLL {
   int32_t libVariant_;
   MPlugContext context_ = 0;
   MPlugFunctions functions_;
+  VendorErrorLog* errorLog_ = nullptr;
 };
 
 }  // namespace cryptlib

@@ -1,5 +1,7 @@
 // The calls the engine makes on cached vendor contexts.
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "binding/binding_state.h"
 #include "binding/context_cache.h"
@@ -15,19 +17,34 @@ constexpr size_t kGenerationTextSize = 260;
 
 }  // namespace
 
+void TMProDLL::NoteFailure(MPlugContext context) {
+  if (errorLog_ == nullptr || functions_.GetLastErrorMessage == nullptr) return;
+  const int32_t size = std::max(functions_.GetMaxErrorStringLength(), 0);
+  std::vector<char> text(static_cast<size_t>(size) + 1, '\0');
+  functions_.GetLastErrorMessage(context, text.data());
+  text.back() = '\0';
+  errorLog_->Record(text.data());
+}
+
 template <class Call>
-int32_t TMProDLL::WithCachedContext(const ParamSnapshot& snapshot, int32_t noContextResult, Call&& call) {
+int32_t TMProDLL::WithCachedContext(const ParamSnapshot& snapshot, int32_t noContextResult, Call&& call,
+                                    bool noteFailure) {
   Assert(bound_, "vendor module is bound", "mprodll");
   CallScope callScope(*this);
   BindingState& state = Binding();
   const std::string key = ContextKey(snapshot, functions_.GetCryptoParamNumber());
+  auto run = [&](MPlugContext context) {
+    const int32_t result = call(context);
+    if (result != 0 && noteFailure) NoteFailure(context);
+    return result;
+  };
   {
     // The usual case: a live context, used under a shared hold.
     ReadGuard hold(state.cacheLock);
-    if (const MPlugContext context = FindContext(ContextLifetime(snapshot), key)) return call(context);
+    if (const MPlugContext context = FindContext(ContextLifetime(snapshot), key)) return run(context);
   }
   WriteGuard hold(state.cacheLock);
-  if (const MPlugContext context = CreateContext(*this, snapshot, key)) return call(context);
+  if (const MPlugContext context = CreateContext(*this, snapshot, key)) return run(context);
   return noContextResult;
 }
 
@@ -102,14 +119,18 @@ int32_t TMProDLL::CertificateAndPSePrivateKeysMatch(const ParamSnapshot& snapsho
 
 bool TMProDLL::CertificateAndRequestMatch(const ParamSnapshot& snapshot, const char* certificateFile,
                                           const char* requestFile) {
-  const int32_t matched = WithCachedContext(snapshot, 0, [&](MPlugContext context) {
-    return functions_.CertificateAndRequestMatch(context, certificateFile, requestFile) != 0 ? 1 : 0;
-  });
+  const int32_t matched = WithCachedContext(
+      snapshot, 0,
+      [&](MPlugContext context) {
+        return functions_.CertificateAndRequestMatch(context, certificateFile, requestFile) != 0 ? 1 : 0;
+      },
+      false);
   return matched != 0;
 }
 
 int32_t TMProDLL::GetLastErrorMessage(const ParamSnapshot& snapshot, char* text) {
-  WithCachedContext(snapshot, 0, [&](MPlugContext context) { return functions_.GetLastErrorMessage(context, text); });
+  WithCachedContext(
+      snapshot, 0, [&](MPlugContext context) { return functions_.GetLastErrorMessage(context, text); }, false);
   return 0;
 }
 

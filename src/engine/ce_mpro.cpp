@@ -7,6 +7,7 @@
 #include "core/exceptions.h"
 #include "cryptlib.h"
 #include "engine/ce_mpro.h"
+#include "platform/platform.h"
 #include "support/fileutil.h"
 #include "support/strutil.h"
 
@@ -59,6 +60,7 @@ int32_t TMPro1CryptoEngine::GetCryptoAPI(TMProDLL*& binding) {
   if (!dll_) {
     try {
       dll_ = std::make_unique<TMProDLL>(libVariant_);
+      dll_->SetErrorLog(&vendorErrors_);
     } catch (...) {
       RecordException("TMProCryptoEngine.GetCryptoAPI: ");
       apiFailed_ = true;
@@ -130,14 +132,46 @@ std::string TMPro1CryptoEngine::UIDFromVendorString(const char* vendorString) {
   return std::string(field == "SN" ? std::string_view(vendorString) : DNFieldValue(vendorString, field));
 }
 
+std::string_view TMPro1CryptoEngine::HostUIDCut(std::string_view uid) {
+  constexpr size_t kRoom = static_cast<size_t>(kHostUIDSize) - 1;
+  if (uid.size() <= kRoom) return uid;
+  size_t count = kRoom;
+#ifndef _WIN32
+  // UTF-8: a continuation byte at the cut means the character before it
+  // would be split; the cut moves in front of that character.
+  while (count > 0 && (static_cast<unsigned char>(uid[count]) & 0xC0) == 0x80) --count;
+#endif
+  return uid.substr(0, count);
+}
+
 namespace {
 
 void CopyTruncated(std::string_view uid, char* target) {
-  const size_t count = std::min(uid.size(), static_cast<size_t>(TMPro1CryptoEngine::kHostUIDSize) - 1);
+  const std::string_view cut = TMPro1CryptoEngine::HostUIDCut(uid);
   // An empty view may have no data pointer at all.
-  if (count > 0) std::memcpy(target, uid.data(), count);
-  target[count] = '\0';
+  if (!cut.empty()) std::memcpy(target, cut.data(), cut.size());
+  target[cut.size()] = '\0';
 }
+
+// The holders filed in directory: the names of its ".pem" and ".cer" files
+// without the extension. Every name counts, one starting with "." too (a UID
+// may), which the general listing leaves out.
+std::vector<std::string> FiledHolders(const std::string& directory) {
+  std::vector<platform::DirEntry> entries;
+  std::vector<std::string> holders;
+  if (!platform::Os().ListDirectory(IncludeBackslash(directory) + "*.*", entries)) return holders;
+  for (const platform::DirEntry& entry : entries) {
+    const std::string& name = entry.name;
+    if ((entry.attributes & platform::kAttrDirectory) != 0 || name.size() <= 4) continue;
+    const std::string extension = UpperAscii(name.substr(name.size() - 4));
+    if (extension == ".PEM" || extension == ".CER") holders.push_back(name.substr(0, name.size() - 4));
+  }
+  return holders;
+}
+
+// The shortest cut a host buffer makes of a longer UID: 39 bytes, less up
+// to three where a UTF-8 character would have been split.
+constexpr size_t kShortestHostCut = TMPro1CryptoEngine::kHostUIDSize - 4;
 
 }  // namespace
 
@@ -149,6 +183,12 @@ void TMPro1CryptoEngine::CopyHostUIDFromVendor(const char* vendorString, char* t
   std::string_view field = TrimmedParamView(kParamUIDField);
   if (field.empty()) field = "CN";
   CopyTruncated(field == "SN" ? std::string_view(vendorString) : DNFieldValue(vendorString, field), target);
+}
+
+std::unique_ptr<TMProDLL> TMPro1CryptoEngine::ReaderBinding() {
+  auto reader = std::make_unique<TMProDLL>(libVariant_);
+  reader->SetErrorLog(&vendorErrors_);
+  return reader;
 }
 
 std::vector<char> TMPro1CryptoEngine::VendorUIDBuffer(TMProDLL& binding) {
@@ -166,17 +206,45 @@ TMPro1CryptoEngine::VendorUID::VendorUID(TMProDLL& binding) : data_(local_) {
   }
 }
 
-int32_t TMPro1CryptoEngine::ReadSubjectFromCert(const std::string& uid, std::string& subject) {
+int32_t TMPro1CryptoEngine::ResolveHolderUID(const std::string& given, std::string& uid) {
+  uid = given;
+  if (UIDField() == "SN" || !IsSafeUidFileName(given)) return CE_OK;
+  const std::string directory = IncludeBackslash(TrimmedParam(kParamCertificateDir));
+  if (FileExists(directory + CertificateFileName(given)) || FileExists(directory + CertificateCerFileName(given)))
+    return CE_OK;
+  if (given.size() < kShortestHostCut || given.size() >= static_cast<size_t>(kHostUIDSize)) return CE_OK;
+  // Not filed under its own name, and as long as a cut UID: the host may
+  // hold the cut UID of a longer holder, as this engine reported it.
+  std::vector<std::string> matches;
+  for (const std::string& holder : FiledHolders(directory)) {
+    if (holder.size() <= given.size() || !SameTextAscii(std::string(HostUIDCut(holder)), given)) continue;
+    const bool known = std::any_of(matches.begin(), matches.end(),
+                                   [&](const std::string& match) { return SameTextAscii(match, holder); });
+    if (!known) matches.push_back(holder);
+  }
+  if (matches.size() == 1) uid = matches.front();
+  if (matches.size() > 1) {
+    LastError().SetText("TMProCryptoEngine.ResolveHolderUID: the UID '" + given + "' is the beginning of " +
+                        std::to_string(matches.size()) + " holders' UIDs");
+    return kBadUidCode;
+  }
+  return CE_OK;
+}
+
+int32_t TMPro1CryptoEngine::ReadSubjectFromCert(const std::string& given, std::string& subject, std::string* holder) {
   subject.clear();
   return Guarded("TMProCryptoEngine.ReadSubjectFromCert: ", [&]() -> int32_t {
     const std::string field = UIDField();
     if (field == "SN") {
-      subject = uid;
+      subject = given;
+      if (holder != nullptr) *holder = given;
       return CE_OK;
     }
     // The UID names the holder's file: one that would lead out of the
     // certificate directory is refused before any file is read.
-    if (!IsSafeUidFileName(uid)) return CE_BAD_UID;
+    if (!IsSafeUidFileName(given)) return CE_BAD_UID;
+    std::string uid;
+    if (const int32_t result = ResolveHolderUID(given, uid)) return result;
     // ".pem" first; ".cer" is looked at only when there is no ".pem".
     std::string certificate = IncludeBackslash(TrimmedParam(kParamCertificateDir));
     const size_t extension = certificate.size() + uid.size();
@@ -190,7 +258,8 @@ int32_t TMPro1CryptoEngine::ReadSubjectFromCert(const std::string& uid, std::str
 
     // The certificate's subject as the module reads it, on a binding of its
     // own whose snapshot names only the file and the UID field.
-    TMProDLL reader(libVariant_);
+    const std::unique_ptr<TMProDLL> binding = ReaderBinding();
+    TMProDLL& reader = *binding;
     ParamSnapshot params(static_cast<size_t>(std::max(reader.Functions().GetCryptoParamNumber(), 0)));
     if (!params.empty()) params[0] = certificate;
     if (params.size() >= kParamUIDField) params[kParamUIDField - 1] = field;
@@ -198,8 +267,11 @@ int32_t TMPro1CryptoEngine::ReadSubjectFromCert(const std::string& uid, std::str
     const int32_t result = reader.GetCurrentUID(params, line.data());
     if (result != CE_OK) return result;
 
-    if (DNFieldValue(line.data(), field) != uid) return kHolderMismatch;
+    // The file was found without regard to letter case: so is its holder.
+    const std::string_view named = DNFieldValue(line.data(), field);
+    if (!SameTextAscii(std::string(named), uid)) return kHolderMismatch;
     subject = line.data();
+    if (holder != nullptr) *holder = std::string(named);
     return CE_OK;
   });
 }
@@ -210,17 +282,27 @@ int32_t TMPro1CryptoEngine::SignerForVendor(const char* signerUid, std::string& 
   return ReadSubjectFromCert(signerUid, signer);
 }
 
-int32_t TMPro1CryptoEngine::GetCurrentUserUID(char* uid) {
+int32_t TMPro1CryptoEngine::CurrentUserUID(std::string& uid) {
+  uid.clear();
   TMProDLL* binding = nullptr;
   if (const int32_t result = AcquireBinding(binding)) return result;
-  if (uid == nullptr) return CE_BAD_ARGUMENT;
   return Guarded("TMProCryptoEngine.GetCurrentUID: ", [&]() -> int32_t {
     VendorUID current(*binding);
     const int32_t result = binding->GetCurrentUID(*CurrentSnapshot(*binding), current.data());
     if (result != CE_OK) return result;
-    CopyHostUIDFromVendor(current.data(), uid);
+    uid = UIDFromVendorString(current.data());
     return CE_OK;
   });
+}
+
+int32_t TMPro1CryptoEngine::GetCurrentUserUID(char* uid) {
+  TMProDLL* binding = nullptr;
+  if (const int32_t result = AcquireBinding(binding)) return result;
+  if (uid == nullptr) return CE_BAD_ARGUMENT;
+  std::string own;
+  if (const int32_t result = CurrentUserUID(own)) return result;
+  CopyHostUID(own, uid);
+  return CE_OK;
 }
 
 int32_t TMPro1CryptoEngine::GetEncodeUIDBySignUID(const char* signUid, char* uid) {

@@ -111,6 +111,9 @@ class TMPro1CryptoEngine : public TCryptoEngine {
 
   // The binding's size of the UID buffers host operations fill.
   static constexpr int32_t kHostUIDSize = 40;
+  // The part of uid a host UID buffer holds: at most kHostUIDSize - 1 bytes,
+  // on POSIX (UTF-8) cut before a character that would not fit whole.
+  static std::string_view HostUIDCut(std::string_view uid);
 
  protected:
   // The engine's binding, created on first need. 0 with binding set; -127
@@ -134,7 +137,9 @@ class TMPro1CryptoEngine : public TCryptoEngine {
   // The string that stands for uid in vendor calls: the subject line of the
   // holder's certificate in the certificate directory, or uid itself for
   // the UID field "SN".
-  int32_t ReadSubjectFromCert(const std::string& uid, std::string& subject);
+  // The host's UID is resolved first (ResolveHolderUID); holder, when given,
+  // receives the full UID of the certificate read.
+  int32_t ReadSubjectFromCert(const std::string& uid, std::string& subject, std::string* holder = nullptr);
   // A signer UID given by the host in the vendor's form; none or empty gives
   // an empty signer.
   int32_t SignerForVendor(const char* signerUid, std::string& signer);
@@ -142,9 +147,21 @@ class TMPro1CryptoEngine : public TCryptoEngine {
   // signer's validity period or without it.
   int32_t VerifyDetached(bool ignoreTime, const char* prefix, const void* data, int32_t length, const void* signature,
                          int32_t signatureLength, char* signerUid);
-  // Copies uid into a host UID buffer: at most kHostUIDSize - 1 characters
-  // and the terminator, never more than kHostUIDSize bytes.
+  // Copies uid into a host UID buffer: HostUIDCut(uid) and the terminator,
+  // never more than kHostUIDSize bytes.
   static void CopyHostUID(const std::string& uid, char* target);
+  // The own holder's full UID, as the UID field names it (never cut).
+  virtual int32_t CurrentUserUID(std::string& uid);
+  // The holder a UID given by the host stands for: the UID itself when a
+  // certificate is filed under it (or the UID field is "SN"); else, when it
+  // is the host-buffer cut of exactly one filed holder's longer UID, that
+  // holder's full UID; else the UID unchanged (the caller finds no file).
+  // kBadUidCode, with the reason as the last error, when it is the cut of
+  // several holders.
+  int32_t ResolveHolderUID(const std::string& given, std::string& uid);
+  // A binding of its own for reading one certificate file, whose failures
+  // count as this engine's for GetLastErrorMessage.
+  std::unique_ptr<TMProDLL> ReaderBinding();
   // A zero-filled buffer of the module's UID size, with room for a
   // terminator the module may leave out.
   static std::vector<char> VendorUIDBuffer(TMProDLL& binding);
@@ -179,6 +196,9 @@ class TMPro1CryptoEngine : public TCryptoEngine {
   // The subject line of a certificate file as the module reads it on a
   // binding of its own, holders named by field.
   int32_t ReadCertSubjectLine(const std::string& file, const std::string& field, std::string& line);
+  // 0 when the module reads content as a certificate with a subject;
+  // CE_TRANSFER_EXTRACT when it does not (an empty or garbage file).
+  int32_t CheckCertificateContent(const std::string& content);
   // Writes the carried file of a transfer to directory + fileName.
   int32_t SaveTransferToFile(const std::string& directory, const char* transfer, const std::string& fileName);
 
@@ -214,6 +234,8 @@ class TMPro1CryptoEngine : public TCryptoEngine {
     char* data_;
   };
 
+  // Declared before the binding, which writes to it until it is destroyed.
+  VendorErrorLog vendorErrors_;
   std::unique_ptr<TMProDLL> dll_;
   bool apiFailed_ = false;
   int32_t libVariant_ = 0;

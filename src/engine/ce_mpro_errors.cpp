@@ -9,6 +9,7 @@
 // (-127, -128, -100) must stay readable: the engine's texts are then bounded
 // by 255, the length every engine accepts, and only the text and its
 // terminator are written, since the host could not learn a larger size.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -124,7 +125,20 @@ void TMPro1CryptoEngine::GetCryptoErrorString(int32_t code, char* buffer) {
 void TMPro1CryptoEngine::GetLastErrorMessage(char* buffer) {
   TMProDLL* binding = nullptr;
   if (AcquireBinding(binding) != CE_OK || buffer == nullptr) return;
-  binding->GetLastErrorMessage(BuildSnapshot(*binding), buffer);
+  std::string text;
+  if (!vendorErrors_.Last(text)) {
+    // No vendor call of this engine failed in this thread: the context of
+    // the current parameters has the module's word.
+    binding->GetLastErrorMessage(BuildSnapshot(*binding), buffer);
+    return;
+  }
+  // The text read from the context the call failed on, within the module's
+  // own bound for its texts.
+  const int32_t max = binding->Functions().GetMaxErrorStringLength();
+  if (max <= 0) return;
+  const size_t count = std::min(text.size(), static_cast<size_t>(max) - 1);
+  std::memcpy(buffer, text.data(), count);
+  buffer[count] = '\0';
 }
 
 }  // namespace cryptlib

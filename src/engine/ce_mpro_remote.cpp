@@ -1,8 +1,7 @@
 // TMPro1CryptoEngine: the one-call start of remote key generation. The
 // generation itself (slot 82) belongs to the engine that knows the module's
 // key container.
-#include <algorithm>
-#include <vector>
+#include <string>
 
 #include "cryptlib.h"
 #include "engine/ce_mpro.h"
@@ -16,8 +15,9 @@ int32_t TMPro1CryptoEngine::InternalRemoteGenerateStart(char*, const std::string
 
 int32_t TMPro1CryptoEngine::InternalRemoteGenerateStartEx(const char* keyName, char* exchange, uint32_t* step) {
   if (step == nullptr) return CE_BAD_ARGUMENT;
-  std::vector<char> uid(static_cast<size_t>(std::max(GetMaxCryptoParamValueLength(), kHostUIDSize + 1)), '\0');
-  if (const int32_t result = GetCurrentUserUID(uid.data())) {
+  // The full UID: the key name made from it names the key's files.
+  std::string uid;
+  if (const int32_t result = CurrentUserUID(uid)) {
     // Without a current user the host gets another chance at the next step,
     // with fresh contexts.
     if (*step != 0 && *step != 10) return result;
@@ -27,7 +27,7 @@ int32_t TMPro1CryptoEngine::InternalRemoteGenerateStartEx(const char* keyName, c
   }
   std::string name;
   const int32_t named = Guarded("TMProCryptoEngine.RemoteGenerateStartEx: ", [&] {
-    name = RemoteKeyName(keyName, uid.data(), UIDField());
+    name = RemoteKeyName(keyName, uid, UIDField());
     return CE_OK;
   });
   if (named != CE_OK) return named;

@@ -11,6 +11,7 @@
 #include "engine/ce_mpro.h"
 #include "engine/cert_report.h"
 #include "support/fileutil.h"
+#include "support/host_file.h"
 
 namespace cryptlib {
 namespace {
@@ -104,10 +105,13 @@ int32_t TMPro1CryptoEngine::GetReportByFile(const char* path, char* report) {
   TMProDLL* binding = nullptr;
   if (const int32_t result = AcquireBinding(binding)) return result;
   return Guarded("TMProCryptoEngine.GetReportByFile: ", [&]() -> int32_t {
+    const std::string file = ExpandRootPath(path);
+    if (!IsRegularFileWithin(file, static_cast<uint64_t>(std::max(binding->MaxCertificateSize(), 0))))
+      return CE_KEY_FILE_IO;
     std::vector<char> content;
     if (!Allocate(binding->MaxCertificateSize(), content)) return CE_LOW_MEMORY;
     auto length = static_cast<int32_t>(content.size());
-    if (!ReadFileToBuffer(ExpandRootPath(path).c_str(), content.data(), &length)) return CE_KEY_FILE_IO;
+    if (!ReadFileToBuffer(file.c_str(), content.data(), &length)) return CE_KEY_FILE_IO;
     return ReportFromFileText(*binding, std::string(content.data(), static_cast<size_t>(length)), report);
   });
 }
@@ -138,6 +142,8 @@ int32_t TMPro1CryptoEngine::GetPublicKeyTransferByFile(char* transfer, const cha
   if (transfer == nullptr || path == nullptr) return CE_BAD_ARGUMENT;
   return Guarded("TMProCryptoEngine.GetPublicKeyTransferByFile: ", [&]() -> int32_t {
     const std::string file = ExpandRootPath(path);
+    // Checked before the module reads the file for its UID.
+    if (!IsRegularFileWithin(file, kTransferRecordSize)) return CE_KEY_FILE_IO;
     std::vector<char> content;
     if (!Allocate(kTransferRecordSize, content)) return CE_LOW_MEMORY;
     std::string uid;

@@ -24,8 +24,10 @@ int32_t TMPro1CryptoEngine::SignData(const void* data, int32_t length, void* sig
   TMProDLL* binding = nullptr;
   if (const int32_t result = AcquireBinding(binding)) return result;
   // The module reads the signature capacity from the length cell: without
-  // one it would write through a null pointer.
-  if (length < 1 || data == nullptr || signature == nullptr || signatureLength == nullptr) return CE_BAD_ARGUMENT;
+  // one it would write through a null pointer, and it takes a capacity of 0
+  // or below as "as much as the signature needs", past the host's buffer.
+  if (length < 1 || data == nullptr || signature == nullptr || signatureLength == nullptr || *signatureLength < 1)
+    return CE_BAD_ARGUMENT;
   return Guarded("TMProCryptoEngine.SignData: ", [&]() -> int32_t {
     std::string signer;
     if (const int32_t result = SignerForVendor(signerUid, signer)) return result;

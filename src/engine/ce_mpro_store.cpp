@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "support/directory_lock.h"
 #include "support/fileutil.h"
+#include "support/host_file.h"
 #include "support/strutil.h"
 
 namespace cryptlib {
@@ -154,7 +155,13 @@ int32_t TMPro1CryptoEngine::IncludePublicKey(const char* path) {
   TMProDLL* binding = nullptr;
   if (const int32_t result = AcquireBinding(binding)) return result;
   return Guarded("TMProCryptoEngine.IncludePublicKey: ", [&]() -> int32_t {
-    return InternalIncludePublicKey(CertificateDirectory(), ExpandRootPath(path), true);
+    const std::string source = ExpandRootPath(path);
+    // The module reads the file too: a device, a FIFO or a file larger than
+    // a certificate with its text is refused before anyone opens it.
+    const uint64_t bound = static_cast<uint64_t>(std::max(binding->MaxCertificateSize(), 0)) +
+                           static_cast<uint64_t>(std::max(binding->MaxCertInfoSize(), 0));
+    if (!IsRegularFileWithin(source, bound)) return CE_PUBLIC_KEY_NOT_FOUND;
+    return InternalIncludePublicKey(CertificateDirectory(), source, true);
   });
 }
 
@@ -207,8 +214,8 @@ int32_t TMPro1CryptoEngine::UpdateCertCashByFile(const std::string& file) {
 int32_t TMPro1CryptoEngine::UpdateCertificateCash(const char* uid) {
   if (uid == nullptr || *uid == '\0') return CE_BAD_ARGUMENT;
   return Guarded("TMPro1CryptoEngine.UpdateCertificateCash: ", [&]() -> int32_t {
-    std::string subject;
-    if (const int32_t result = ReadSubjectFromCert(uid, subject)) return result;
+    std::string subject, holder;
+    if (const int32_t result = ReadSubjectFromCert(uid, subject, &holder)) return result;
     TMProDLL* binding = nullptr;
     if (const int32_t result = AcquireBinding(binding)) return result;
     std::vector<char> certificate(static_cast<size_t>(std::max(binding->MaxCertificateSize(), 0)) + 1);
@@ -216,10 +223,10 @@ int32_t TMPro1CryptoEngine::UpdateCertificateCash(const char* uid) {
     if (binding->GetCertificateByUID(BuildSnapshot(*binding), subject.c_str(), certificate.data(), &length) == CE_OK)
       return CE_OK;
 
-    if (const int32_t result = CheckUidFileName(uid)) return result;
+    if (const int32_t result = CheckUidFileName(holder)) return result;
     const std::string directory = CertificateDirectory();
-    std::string file = directory + CertificateFileName(uid);
-    if (!FileExists(file)) file = directory + CertificateCerFileName(uid);
+    std::string file = directory + CertificateFileName(holder);
+    if (!FileExists(file)) file = directory + CertificateCerFileName(holder);
     if (!FileExists(file)) return CE_PUBLIC_KEY_NOT_FOUND;
     return UpdateCertCashByFile(file);
   });
@@ -229,14 +236,22 @@ int32_t TMPro1CryptoEngine::RemoveCertificate(const char* uid) {
   if (uid == nullptr || *uid == '\0') return CE_BAD_ARGUMENT;
   if (const int32_t result = CheckUidFileName(uid)) return result;
   return Guarded("TMProCryptoEngine.RemoveCertificate: ", [&]() -> int32_t {
-    char own[kHostUIDSize + 1] = {};
-    if (const int32_t result = GetCurrentUserUID(own)) return result;
-    if (std::strcmp(own, uid) == 0) return CE_REMOVE_SELF;
+    std::string own;
+    if (const int32_t result = CurrentUserUID(own)) return result;
+    // The own certificate under any spelling the store finds it by: the full
+    // UID, another letter case, or the cut UID the host was given (whichever
+    // holder that cut would otherwise reach).
+    const std::string ownCut(HostUIDCut(own));
+    auto isOwn = [&](const std::string& name) { return SameTextAscii(own, name) || SameTextAscii(ownCut, name); };
+    if (isOwn(uid)) return CE_REMOVE_SELF;
+    std::string holder;
+    if (const int32_t result = ResolveHolderUID(uid, holder)) return result;
+    if (isOwn(holder)) return CE_REMOVE_SELF;
     const std::string directory = CertificateDirectory();
     {
       const std::lock_guard<std::recursive_mutex> hold(NumberedNameLock());
       const DirectoryLock directoryLock(directory);
-      for (const std::string& name : {CertificateFileName(uid), CertificateCerFileName(uid)}) {
+      for (const std::string& name : {CertificateFileName(holder), CertificateCerFileName(holder)}) {
         const std::string file = directory + name;
         if (FileExists(file) && !DeleteFileDurably(file)) return CE_KEY_FILE_IO;
       }
@@ -259,6 +274,9 @@ int32_t TMPro1CryptoEngine::IncludeCACertificateFromTransfer(const char* transfe
     if (!EnsureDirectory(directory)) return CE_KEY_FILE_IO;
     TransferRecord record;
     if (const int32_t result = GetPublicKeyBlockByTransfer(transfer, record)) return result;
+    // A peer's transfer may carry anything: only a certificate is filed where
+    // the module takes every file for a trusted CA.
+    if (const int32_t result = CheckCertificateContent(record.data)) return result;
     {
       const std::lock_guard<std::recursive_mutex> hold(NumberedNameLock());
       const DirectoryLock directoryLock(directory);
@@ -276,7 +294,7 @@ int32_t TMPro1CryptoEngine::IncludeCACertificateFromTransfer(const char* transfe
 int32_t TMPro1CryptoEngine::IncludeCRL(const char* path) {
   if (path == nullptr) return CE_BAD_ARGUMENT;
   const std::string source = ExpandRootPath(path);
-  if (!FileExists(source)) return CE_CRL_NOT_FOUND;
+  if (!IsRegularFileWithin(source, kMaxCrlFileSize)) return CE_CRL_NOT_FOUND;
   const std::string directory = StoreDirectoryPath(StoreDirectory::kCrl);
   if (!EnsureDirectory(directory)) return CE_CRL_DIR;
   TMProDLL* binding = nullptr;

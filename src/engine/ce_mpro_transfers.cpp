@@ -72,7 +72,7 @@ int32_t TMPro1CryptoEngine::GetMaxPublicKeyTransferSize() {
 int32_t TMPro1CryptoEngine::MakePublicKeyTransfer(const std::string& uid, const void* content, int32_t length,
                                                   char* transfer) {
   TransferSigner signer;
-  signer.currentUserUid = [this](char* signerUid) { return GetCurrentUserUID(signerUid); };
+  signer.currentUserUid = [this](std::string& signerUid) { return CurrentUserUID(signerUid); };
   signer.addSign = [this](void* buffer, int32_t* signedLength, const char* signerUid) {
     return AddSign(buffer, signedLength, signerUid);
   };
@@ -93,7 +93,8 @@ int32_t TMPro1CryptoEngine::ReadCertSubjectLine(const std::string& file, const s
   line.clear();
   // A binding of its own whose parameters name only the file and the field:
   // the module answers for that certificate as if it were the user's.
-  TMProDLL reader(libVariant_);
+  const std::unique_ptr<TMProDLL> binding = ReaderBinding();
+  TMProDLL& reader = *binding;
   if (!reader.Bound()) return reader.Loaded() ? CE_BIND_FAILED : CE_LOAD_FAILED;
   ParamSnapshot params(static_cast<size_t>(std::max(reader.Functions().GetCryptoParamNumber(), 0)));
   if (!params.empty()) params[0] = file;
@@ -116,8 +117,10 @@ int32_t TMPro1CryptoEngine::ReadCertFileField(const std::string& file, const std
 int32_t TMPro1CryptoEngine::GetPublicKeyTransfer(const char* uid, char* transfer) {
   if (uid == nullptr || transfer == nullptr) return CE_BAD_ARGUMENT;
   return Guarded("TMProCryptoEngine.GetPublicKeyTransfer: ", [&]() -> int32_t {
-    std::string subject;
-    if (const int32_t result = ReadSubjectFromCert(uid, subject)) return result;
+    // The record carries the holder's full UID, whatever abbreviation the
+    // host named it by.
+    std::string subject, holder;
+    if (const int32_t result = ReadSubjectFromCert(uid, subject, &holder)) return result;
     TMProDLL* binding = nullptr;
     if (const int32_t result = AcquireBinding(binding)) return result;
     std::vector<char> certificate(static_cast<size_t>(std::max(binding->MaxCertificateSize(), 0)));
@@ -126,14 +129,14 @@ int32_t TMPro1CryptoEngine::GetPublicKeyTransfer(const char* uid, char* transfer
             binding->GetCertificateByUID(BuildSnapshot(*binding), subject.c_str(), certificate.data(), &length))
       return result;
     length = std::clamp(length, 0, static_cast<int32_t>(certificate.size()));
-    return MakePublicKeyTransfer(uid, certificate.data(), length, transfer);
+    return MakePublicKeyTransfer(holder, certificate.data(), length, transfer);
   });
 }
 
 int32_t TMPro1CryptoEngine::ExcludeSelfPublicKeyTransfer(char* transfer) {
-  char own[kHostUIDSize + 1] = {};
-  if (const int32_t result = GetCurrentUserUID(own)) return result;
-  return GetPublicKeyTransfer(own, transfer);
+  std::string own;
+  if (const int32_t result = CurrentUserUID(own)) return result;
+  return GetPublicKeyTransfer(own.c_str(), transfer);
 }
 
 int32_t TMPro1CryptoEngine::SaveTransferToFile(const std::string& directory, const char* transfer,
@@ -194,6 +197,18 @@ int32_t TMPro1CryptoEngine::IncludePublicKeyTransfer(const char* transfer) {
     retirement.Commit();
     return CE_OK;
   });
+}
+
+int32_t TMPro1CryptoEngine::CheckCertificateContent(const std::string& content) {
+  // The module reads certificates from files only: the content goes to a
+  // private scratch file, never to a name another reader could pick up.
+  ScratchDirectory scratch;
+  if (!scratch.Create()) return CE_TEMP_DIR;
+  const std::string file = scratch.Path() + "ca.pem";
+  if (!WriteData(file, content)) return CE_TEMP_SAVE;
+  std::string line;
+  if (ReadCertSubjectLine(file, "CN", line) != CE_OK || line.empty()) return CE_TRANSFER_EXTRACT;
+  return CE_OK;
 }
 
 int32_t TMPro1CryptoEngine::CertAndRequestTransferMatch(const char* certTransfer, const char* requestTransfer,

@@ -1,9 +1,12 @@
 #include "engine/cert_names.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "platform/platform.h"
 #include "support/fileutil.h"
+#include "support/numbered_names.h"
 
 namespace cryptlib {
 namespace {
@@ -12,6 +15,8 @@ namespace {
 // stream colon, and the characters Windows refuses in names (the wildcards
 // among them would also widen the directory patterns built from a UID).
 constexpr const char kRefusedCharacters[] = "\\/:*?\"<>|";
+// Names tried past the largest backup before giving up.
+constexpr int32_t kBackupNameAttempts = 100;
 
 bool IsControl(char c) {
   const auto code = static_cast<unsigned char>(c);
@@ -55,11 +60,14 @@ std::string CertificateCerFileName(const std::string& uid) {
 }
 
 std::string NextBackupName(const std::string& directory, const std::string& uid) {
-  const std::string name = uid + "." + FormatNumber3(NextNumberedExt(directory, uid));
-  // Below 1000 the number is past every backup; above, its first three digits
-  // may name an existing backup, which a rename would overwrite.
-  if (PathExists(IncludeBackslash(directory) + name)) return std::string();
-  return name;
+  const int32_t number = NextBackupNumber(directory, uid);
+  // Past every backup found; another process may have taken it since.
+  const int64_t last = std::min<int64_t>(int64_t{number} + kBackupNameAttempts, INT32_MAX);
+  for (int64_t candidate = std::max(number, 1); candidate <= last; ++candidate) {
+    const std::string name = NumberedBackupName(uid, static_cast<int32_t>(candidate));
+    if (!PathExists(IncludeBackslash(directory) + name)) return name;
+  }
+  return std::string();
 }
 
 std::string NextCaFileName(const std::string& directory) {

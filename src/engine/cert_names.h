@@ -32,10 +32,10 @@ std::string CertificateFileName(const std::string& uid);
 std::string CertificateCerFileName(const std::string& uid);
 
 // The name a replaced certificate of uid is moved aside to: uid + "." and
-// three digits, one more than the largest three-digit extension of uid's
-// files in directory ("Alice.001" when only "Alice.pem" exists). Empty when no
-// such name is free: past 999 the number keeps its first three digits, and a
-// backup under that name exists already.
+// the number one more than the largest backup number of uid's files in
+// directory, three digits while it fits, more beyond ("Alice.001" when only
+// "Alice.pem" exists, "Alice.1000" after "Alice.999"). Empty only when the
+// numbers past the largest are taken faster than they can be tried.
 std::string NextBackupName(const std::string& directory, const std::string& uid);
 
 // "ca" + N + ".pem", N one more than the largest number between "ca" and the

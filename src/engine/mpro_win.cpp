@@ -39,8 +39,8 @@ void TMProWinCryptoEngine::GetEngineName(char* buffer) {
   if (buffer != nullptr) std::memcpy(buffer, kEngineName, std::strlen(kEngineName) + 1);
 }
 
-int32_t TMProWinCryptoEngine::GetCurrentUserUID(char* uid) {
-  return WithKeyStoreRead([&] { return TMPro1CryptoEngine::GetCurrentUserUID(uid); });
+int32_t TMProWinCryptoEngine::CurrentUserUID(std::string& uid) {
+  return WithKeyStoreRead([&] { return TMPro1CryptoEngine::CurrentUserUID(uid); });
 }
 
 int32_t TMProWinCryptoEngine::EncodeData(void* data, int32_t* length, const char* uidList) {

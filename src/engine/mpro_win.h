@@ -33,8 +33,9 @@ class TMProWinCryptoEngine : public TMPro1CryptoEngine {
 
   // --- slots, in slot order ---
   /* 12 */ void GetEngineName(char* buffer) override;
-  // 25, 27 to 30: the inherited operation under a read hold of the key store.
-  /* 25 */ int32_t GetCurrentUserUID(char* uid) override;
+  // 25 (through the own full UID), 27 to 30: the inherited operation under a
+  // read hold of the key store.
+  int32_t CurrentUserUID(std::string& uid) override;
   /* 27 */ int32_t EncodeData(void* data, int32_t* length, const char* uidList) override;
   /* 28 */ int32_t DecodeData(void* data, int32_t* length, char* uid) override;
   /* 29 */ int32_t SignData(const void* data, int32_t length, void* signature, int32_t* signatureLength,

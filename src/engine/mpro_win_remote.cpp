@@ -25,7 +25,6 @@ constexpr char kLastStepMarker[] = "LAST STEP";
 constexpr char kTestData[] = "Test!";
 // The request file read at the last step is at most this long.
 constexpr int32_t kMaxRequestSize = 8192;
-constexpr int32_t kStepUIDSize = 256;
 
 bool HoldsLastStepMarker(const char* exchange) {
   // strncmp stops at the buffer's first difference or terminator, so it
@@ -186,13 +185,13 @@ int32_t TMProWinCryptoEngine::RemoteGenerateEXStep_1() {
   }
   if (!ownExists) return CE_CERT_NOT_FOUND;
   if (!CopyFileContents(own, remote + remote::kSelfCertificate)) return CE_KEY_FILE_IO;
-  std::vector<char> uid(static_cast<size_t>(std::max(GetMaxUIDLength(), kHostUIDSize + 1)), '\0');
-  if (const int32_t result = GetCurrentUserUID(uid.data())) return result;
+  std::string uid;
+  if (const int32_t result = CurrentUserUID(uid)) return result;
   // The current signing key must work: the request travels signed with it.
   std::vector<char> signature(static_cast<size_t>(std::max(GetMaxSignatureLength(), 1)), '\0');
   auto signatureLength = static_cast<int32_t>(signature.size());
   return SignData(kTestData, static_cast<int32_t>(std::strlen(kTestData)), signature.data(), &signatureLength,
-                  uid.data());
+                  uid.c_str());
 }
 
 int32_t TMProWinCryptoEngine::RemoteGenerateEXStep_2() {
@@ -275,8 +274,8 @@ int32_t TMProWinCryptoEngine::RemoteGenerateEXStep_4(char* buffer) {
   if (const int32_t result = RemoteDirectory(remote)) return result;
   return Guarded("TMProWinCryptoEngine.RemoteGenerateEXStep_4: ", [&]() -> int32_t {
     ClearCash();
-    char uid[kStepUIDSize] = {};
-    if (const int32_t result = GetCurrentUserUID(uid)) return result;
+    std::string uid;
+    if (const int32_t result = CurrentUserUID(uid)) return result;
     if (const int32_t result = RG_BackupKeyFiles(uid)) return result;
     const std::string request = remote + remote::kRequestFile;
     if (!FileExists(request)) return CE_NEW_KEY_NOT_FOUND;

@@ -98,13 +98,13 @@ int32_t MakePublicKeyTransfer(const std::string& uid, const void* content, int32
   if (transfer == nullptr) return kBadArgument;
   std::vector<uint8_t> record;
   if (const int32_t status = BuildTransferRecord(uid, content, length, record); status != 0) return status;
-  // One byte more than the signer may fill keeps its UID terminated.
-  char signerUid[kSignerUidSize + 1] = {};
+  std::string signerUid;
   if (const int32_t status = signer.currentUserUid(signerUid); status != 0) return status;
   std::vector<uint8_t> signedRecord(record);
   signedRecord.resize(record.size() + static_cast<size_t>(std::max(signer.maxSignAddition, 0)));
   int32_t signedLength = kTransferRecordSize;
-  if (const int32_t status = signer.addSign(signedRecord.data(), &signedLength, signerUid); status != 0) return status;
+  if (const int32_t status = signer.addSign(signedRecord.data(), &signedLength, signerUid.c_str()); status != 0)
+    return status;
   if (signedLength < 0 || static_cast<size_t>(signedLength) > signedRecord.size()) return kException;
   const std::string text = EncodeTransferText(signedRecord.data(), signedLength);
   if (text.empty() || text.size() + 1 > static_cast<size_t>(kMaxPublicKeyTransferSize)) return kException;

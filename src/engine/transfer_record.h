@@ -72,8 +72,8 @@ std::vector<uint8_t> DecodeTransferText(const char* text);
 
 // The engine's signing side of a transfer.
 struct TransferSigner {
-  // Writes the current user's UID into a buffer of kSignerUidSize bytes.
-  std::function<int32_t(char* uid)> currentUserUid;
+  // The current user's full UID.
+  std::function<int32_t(std::string& uid)> currentUserUid;
   // Appends an attached signature under signerUid to the *length bytes of
   // buffer, which has room for maxSignAddition more; *length becomes the
   // signed length (AddSign).

@@ -1,5 +1,7 @@
 #include "support/rootpath.h"
 
+#include <string_view>
+
 #include "core/exceptions.h"
 #include "support/fileutil.h"
 
@@ -18,6 +20,13 @@ RootState rootState;
 
 bool IsDelimiter(char c) {
   return c == '\\' || c == '/';
+}
+
+// The root's identity: its spelling without trailing delimiters, so that
+// "/srv/bank", "/srv/bank/" and "/srv/bank\\" are one root.
+std::string_view WithoutTrailingDelimiters(std::string_view path) {
+  while (path.size() > 1 && IsDelimiter(path.back())) path.remove_suffix(1);
+  return path;
 }
 
 std::string WithTrailingDelimiter(const std::string& path) {
@@ -60,7 +69,7 @@ void PrependToSearchPath(const std::vector<std::string>& directories) {
 void SetQamRoot(const std::string& path) {
   const std::string root = WithTrailingDelimiter(path);
   if (!rootState.qamRoot.empty()) {
-    if (rootState.qamRoot == root) return;
+    if (WithoutTrailingDelimiters(rootState.qamRoot) == WithoutTrailingDelimiters(root)) return;
     throw Exception("Could not set QamRoot to '" + path + "'. Already set to '" + rootState.qamRoot + "'.");
   }
   rootState.qamRoot = root;

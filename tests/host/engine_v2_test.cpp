@@ -237,8 +237,12 @@ TEST_F(Encryption, RefusalsNeverReachTheModule) {
   // A file named after the UID must hold that holder's certificate, exactly.
   AddCertificate("Carol.pem", kBob);
   EXPECT_EQ(api().EncodeData(engine(), data, &length, "Carol"), -106);
+  // Files are found without regard to letter case, and so is their holder:
+  // "carl" is Carl (his file and certificate), not a mismatch.
   AddCertificate("carl.pem", "/C=RU/CN=Carl");
-  EXPECT_EQ(api().EncodeData(engine(), data, &length, "carl"), -106);
+  EXPECT_EQ(api().EncodeData(engine(), data, &length, "carl"), 0);
+  Hooks().Reset();
+  length = 4;
   EXPECT_EQ(api().EncodeData(engine(), nullptr, &length, "Alice"), -101);
   EXPECT_EQ(api().EncodeData(engine(), data, nullptr, "Alice"), -101);
   EXPECT_EQ(api().DecodeData(engine(), data, &length, nullptr), -101);

@@ -1,4 +1,5 @@
 #include "engine/cert_names.h"
+#include "support/numbered_names.h"
 
 #include <gtest/gtest.h>
 
@@ -69,13 +70,32 @@ TEST(BackupName, LetterCaseDoesNotSeparateAHoldersBackups) {
   EXPECT_EQ(NextBackupName(dir.path(), "Alice"), "Alice.004");
 }
 
-TEST(BackupName, PastNineHundredNinetyNineNeverNamesAnExistingBackup) {
+TEST(BackupName, PastNineHundredNinetyNineTheNumberWidensAndNeverNamesAnExistingBackup) {
   TestDir dir;
   AddFiles(dir, {"Alice.999"});
-  // 1000 keeps its first three digits: free here, so usable.
-  EXPECT_EQ(NextBackupName(dir.path(), "Alice"), "Alice.100");
-  AddFiles(dir, {"Alice.100"});
-  EXPECT_EQ(NextBackupName(dir.path(), "Alice"), "");
+  EXPECT_EQ(NextBackupName(dir.path(), "Alice"), "Alice.1000");
+  // A name an earlier numbering cut to three digits counts as what it says.
+  AddFiles(dir, {"Alice.100", "Alice.1000"});
+  EXPECT_EQ(NextBackupName(dir.path(), "Alice"), "Alice.1001");
+  AddFiles(dir, {"Alice.12345"});
+  EXPECT_EQ(NextBackupName(dir.path(), "Alice"), "Alice.12346");
+}
+
+TEST(BackupName, OnlyTheHoldersOwnNumbersCount) {
+  struct Case {
+    const char* name;
+    int64_t number;
+  };
+  const Case cases[] = {
+      {"Alice.001", 1},      {"ALICE.042", 42},  {"Alice.1000", 1000},      {"Alice.01", -1},  {"Alice.pem", -1},
+      {"Alice.100.001", -1}, {"AliceB.077", -1}, {"Alice.12345678901", -1}, {"Alice_001", -1}, {"Alice.0x1", -1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(BackupNumberOf(c.name, "Alice"), c.number) << c.name;
+  // A holder whose UID holds a dot is not another holder's backup.
+  TestDir dir;
+  AddFiles(dir, {"Alice.100.pem", "Alice.100.007"});
+  EXPECT_EQ(NextBackupName(dir.path(), "Alice"), "Alice.001");
+  EXPECT_EQ(NextBackupName(dir.path(), "Alice.100"), "Alice.100.008");
 }
 
 TEST(CaFileName, PlainNumbersAfterTheLargestFound) {

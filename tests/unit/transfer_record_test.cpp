@@ -39,8 +39,8 @@ struct FakeSigner {
 
   TransferSigner Signer() {
     TransferSigner signer;
-    signer.currentUserUid = [this](char* uid) {
-      std::strcpy(uid, user.c_str());
+    signer.currentUserUid = [this](std::string& uid) {
+      uid = user;
       return 0;
     };
     signer.addSign = [this](void* buffer, int32_t* length, const char* uid) {
@@ -146,7 +146,7 @@ TEST(PublicKeyTransfer, SignerFailuresComeBackUnchanged) {
   FakeSigner fake;
   char text[kMaxPublicKeyTransferSize] = "untouched";
   TransferSigner noUser = fake.Signer();
-  noUser.currentUserUid = [](char*) { return 1005; };
+  noUser.currentUserUid = [](std::string&) { return 1005; };
   EXPECT_EQ(MakePublicKeyTransfer("Alice", "x", 1, noUser, text), 1005);
   EXPECT_TRUE(fake.signedBy.empty());
   TransferSigner refusing = fake.Signer();
