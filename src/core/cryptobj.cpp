@@ -26,6 +26,18 @@ int32_t SaturatingProduct(int32_t a, int32_t b) {
   return static_cast<int32_t>(product);
 }
 
+// The number of entries SplitList cuts a ";" list into: its separators plus
+// one ("A;" is "A" and ""), held at the largest 32-bit value.
+// Counted in place: a list of millions of entries must not cost memory in
+// proportion, which a 32-bit host does not have.
+int32_t ListEntryCount(const char* list) {
+  int64_t count = 1;
+  for (const char* at = std::strchr(list, ';'); at != nullptr && count < INT32_MAX; at = std::strchr(at + 1, ';')) {
+    ++count;
+  }
+  return static_cast<int32_t>(count);
+}
+
 // Copies text with its terminator into buffer when it is shorter than
 // capacity; longer text leaves the buffer as it is.
 void CopyBounded(const std::string& text, char* buffer, int32_t capacity) {
@@ -185,8 +197,7 @@ int32_t TCryptoEngine::GetReport(const char*, char*) { return CE_UNSUPPORTED; }
 int32_t TCryptoEngine::GetMaxAdditionEx(const char* uidList) {
   int32_t perRecipient = GetMaxEncodeAddition();
   if (uidList == nullptr || uidList[0] == '\0') return perRecipient;
-  std::vector<std::string> entries;
-  return SaturatingProduct(perRecipient, SplitList(uidList, entries));
+  return SaturatingProduct(perRecipient, ListEntryCount(uidList));
 }
 
 int32_t TCryptoEngine::GetUIDByPublicKeyTransfer(const char*, char*) { return CE_UNSUPPORTED; }

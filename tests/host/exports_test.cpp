@@ -196,8 +196,12 @@ TEST_F(EngineExports, MaxAdditionCountsListEntries) {
   ASSERT_GT(one, 0);
   EXPECT_EQ(api().GetMaxAdditionEx(engine(), nullptr), one);
   EXPECT_EQ(api().GetMaxAdditionEx(engine(), ""), one);
-  EXPECT_EQ(api().GetMaxAdditionEx(engine(), "A;B;C"), 3 * one);
-  EXPECT_EQ(api().GetMaxAdditionEx(engine(), "A;;B"), 3 * one);
+  // Entries are what the separators cut, empty ones and a trailing one included.
+  const struct {
+    const char* list;
+    int32_t entries;
+  } lists[] = {{"A", 1}, {"A;B;C", 3}, {"A;;B", 3}, {"A;", 2}, {";", 2}, {";;;", 4}};
+  for (const auto& row : lists) EXPECT_EQ(api().GetMaxAdditionEx(engine(), row.list), row.entries * one) << row.list;
 }
 
 TEST_F(EngineExports, MaxAdditionNeverOverflowsIntoANegativeSize) {
