@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <random>
-#include <set>
 #include <sstream>
 #include <stdexcept>
 
@@ -47,30 +47,28 @@ class LiveRoots {
   }
   void Add(const std::string& path) {
     std::lock_guard<std::mutex> hold(lock_);
-    if (paths_.empty() && !registered_) {
-      owner_ = CRYPTLIB_TEST_PID();
-      registered_ = true;
-      std::atexit([] { Get().RemoveAll(); });
-    }
-    paths_.insert(path);
+    // A forked child inherits the registration with the rest of memory.
+    if (!registered_) std::atexit([] { Get().RemoveOwn(); });
+    registered_ = true;
+    makers_[path] = CRYPTLIB_TEST_PID();
   }
   void Remove(const std::string& path) {
     std::lock_guard<std::mutex> hold(lock_);
-    paths_.erase(path);
+    makers_.erase(path);
   }
 
  private:
-  void RemoveAll() {
+  // The roots this process made; those it inherited belong to its parent.
+  void RemoveOwn() {
     std::lock_guard<std::mutex> hold(lock_);
-    if (CRYPTLIB_TEST_PID() != owner_) return;
-    for (const std::string& path : paths_) RemoveTree(path);
-    paths_.clear();
+    for (const auto& [path, maker] : makers_)
+      if (maker == CRYPTLIB_TEST_PID()) RemoveTree(path);
+    makers_.clear();
   }
 
   std::mutex lock_;
-  std::set<std::string> paths_;
+  std::map<std::string, decltype(CRYPTLIB_TEST_PID())> makers_;
   bool registered_ = false;
-  decltype(CRYPTLIB_TEST_PID()) owner_ = 0;
 };
 
 }  // namespace

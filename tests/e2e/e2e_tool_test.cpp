@@ -29,20 +29,10 @@ namespace {
 
 using test::TestDir;
 
-struct Result {
-  int status = -1;
-  std::string output;  // stdout and stderr
-};
+using Result = ToolResult;
 
 Result RunTool(const std::string& arguments) {
-  Result result;
-  FILE* pipe = popen((std::string(CRYPTLIB_HOST_TOOL) + " " + arguments + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return result;
-  char chunk[4096];
-  for (size_t read; (read = fread(chunk, 1, sizeof chunk, pipe)) > 0;) result.output.append(chunk, read);
-  const int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+  return RunToolMerged(arguments);
 }
 
 std::string ModulePath() {
@@ -160,6 +150,7 @@ TEST_F(ToolCommandTest, FailureShowsTheCodeAndBothTexts) {
 
 TEST_F(ToolCommandTest, StandardStreamsForceAndPem) {
   dir_.WriteFile("order.txt", "Payment order 8\n");
+  ASSERT_EQ(As("alice", "import " + (dir_ / "bob.transfer")).status, 0);
   const std::string home = " --root " + dir_.path() + " --profile ";
   // Standard error to the pipe, standard output (the data) to the file.
   const std::string tool = CRYPTLIB_HOST_TOOL;
@@ -325,7 +316,9 @@ TEST(ToolPieces, SerialsAreHexadecimalAsReportsPrintThem) {
                                                      {"10 01", false, 0}}) {
     long long value = -1;
     EXPECT_EQ(host::ParseSerial(c.text, value), c.ok) << c.text;
-    if (c.ok) EXPECT_EQ(value, c.value) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(value, c.value) << c.text;
+    }
   }
   EXPECT_EQ(host::SerialText(0x1001), "10:01");
   EXPECT_EQ(host::SerialText(0xA), "0a");

@@ -33,6 +33,7 @@ bool ParseSerial(const std::string& text, long long& value) {
   std::string digits = text.compare(0, 2, "0x") == 0 || text.compare(0, 2, "0X") == 0 ? text.substr(2) : text;
   // Colons only between pairs of digits, as reports print them.
   if (digits.find(':') != std::string::npos) {
+    if ((digits.size() + 1) % 3 != 0) return false;
     std::string pairs;
     for (size_t i = 0; i < digits.size(); i += 3) {
       if (i + 2 > digits.size() || (i + 2 < digits.size() && digits[i + 2] != ':')) return false;
