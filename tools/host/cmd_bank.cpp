@@ -53,7 +53,8 @@ int Issue(const Options& options, Output& out) {
   int exitCode = 0, days = 0;
   BankCa ca;
   if (!NeedArguments(options, 2, 2, "bank issue REQUEST CERTIFICATE --ca DIR [--days N]", out, exitCode) ||
-      !Days(options, days, out, exitCode) || !OpenCa(options, ca, out, exitCode))
+      !Days(options, days, out, exitCode) || !OutputFree(options, options.Word(3), out, exitCode) ||
+      !OpenCa(options, ca, out, exitCode))
     return exitCode;
   long serial = 0;
   if (!ca.Issue(options.Word(2), options.Word(3), days, serial)) return Session::Fail(out, ca.error(), kExitFailed);
@@ -72,7 +73,7 @@ int Crl(const Options& options, Output& out) {
                          kExitUsage);
   BankCa ca;
   if (!NeedArguments(options, 2, 1, "bank crl OUT --ca DIR [--revoke SERIAL,SERIAL...]", out, exitCode) ||
-      !OpenCa(options, ca, out, exitCode))
+      !OutputFree(options, options.Word(2), out, exitCode) || !OpenCa(options, ca, out, exitCode))
     return exitCode;
   if (!ca.WriteCrl(options.Word(2), std::vector<long>(serials.begin(), serials.end())))
     return Session::Fail(out, ca.error(), kExitFailed);
@@ -112,10 +113,14 @@ std::vector<Command> BankCommands() {
        {{"--org", "NAME", "the authority's organisation"}, {"--cn", "NAME", "its common name"}, ForceOption()},
        "make the bank's certificate authority in DIR",
        Init},
-      {"bank issue", {"REQUEST", "CERTIFICATE"}, {ca, days}, "issue a certificate from a PKCS#10 request", Issue},
+      {"bank issue",
+       {"REQUEST", "CERTIFICATE"},
+       {ca, days, ForceOption()},
+       "issue a certificate from a PKCS#10 request",
+       Issue},
       {"bank crl",
        {"OUT"},
-       {ca, {"--revoke", "SERIAL,...", "the serials revoked, as reports print them (10:01)"}},
+       {ca, {"--revoke", "SERIAL,...", "the serials revoked, as reports print them (10:01)"}, ForceOption()},
        "write a revocation list",
        Crl},
       {"bank answer",

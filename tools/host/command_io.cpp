@@ -1,5 +1,7 @@
 #include "command_io.h"
 
+#include <filesystem>
+
 #include "commands.h"
 #include "files.h"
 #include "pem.h"
@@ -30,6 +32,13 @@ bool ReadData(const std::string& path, std::string& contents, Output& out, int& 
     return true;
   }
   exitCode = Session::Fail(out, path + ": damaged PEM", kExitRefused);
+  return false;
+}
+
+bool OutputFree(const Options& options, const std::string& path, Output& out, int& exitCode) {
+  std::error_code error;
+  if (path == "-" || options.Has("force") || !std::filesystem::exists(path, error)) return true;
+  exitCode = Session::Fail(out, "cannot write " + path + ": exists (--force replaces it)", kExitFile);
   return false;
 }
 

@@ -19,6 +19,9 @@ bool ReadInput(const std::string& path, std::string& contents, Output& out, int&
 // As ReadInput, and PEM (what openssl writes with -outform PEM) is turned
 // into its DER bytes.
 bool ReadData(const std::string& path, std::string& contents, Output& out, int& exitCode);
+// Whether the output may be written: it does not exist, or --force is
+// given; else exit status 2. For outputs written by others (the bank's files).
+bool OutputFree(const Options& options, const std::string& path, Output& out, int& exitCode);
 // Writes the output ("-": standard output, the results then go to standard
 // error) and reports its path and size. An existing file is replaced only
 // with --force; with --pem and a pemLabel the bytes are written as PEM.
