@@ -3,16 +3,22 @@
 # does (apt-get install ./<package>.deb), checks what it installed and runs
 # the demo and a host's build from the installed paths. Needs root (apt-get).
 #   scripts/ci-package.sh [--keep-installed]
-# The package is removed at the end unless --keep-installed is given.
+# The package is removed at the end unless --keep-installed is given. The
+# build directory is build/package, or $CRYPTLIB_PACKAGE_BUILD (CI may reuse
+# the default preset's directory, which then installs under /usr).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$PWD
-build=$source_dir/build/package
+build=${CRYPTLIB_PACKAGE_BUILD:-$source_dir/build/package}
 keep=${1:-}
 
-cmake -S "$source_dir" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
-  -DCRYPTLIB_BUILD_TESTS=OFF -DCRYPTLIB_BUILD_BENCH=OFF ${CMAKE_LAUNCHER_ARGS:-}
-cmake --build "$build" -j2
+if [ -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$source_dir" -B "$build" -DCMAKE_INSTALL_PREFIX=/usr
+else
+  cmake -S "$source_dir" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
+    -DCRYPTLIB_BUILD_TESTS=OFF -DCRYPTLIB_BUILD_BENCH=OFF
+fi
+cmake --build "$build" -j2 --target CryptLib cryptlib-host reference_mplug
 (cd "$build" && cpack -G DEB)
 package=$(ls "$build"/cryptlib_*.deb | head -1)
 echo "== package $package"
