@@ -40,7 +40,7 @@ libdir=/usr/lib/$arch
 echo "== installed paths"
 for file in /usr/bin/cryptlib-host "$libdir/CryptLib.so" "$libdir/cryptlib/mplug2.so" /usr/include/cryptlib/cryptlib.h \
   "$libdir/pkgconfig/cryptlib.pc" "$libdir/cmake/CryptLib/CryptLibConfig.cmake" \
-  /usr/share/man/man1/cryptlib-host.1.gz /usr/share/bash-completion/completions/cryptlib-host; do
+  /usr/share/bash-completion/completions/cryptlib-host; do
   test -e "$file" || { echo "missing: $file" >&2; exit 1; }
 done
 # Run paths relative to the files ($ORIGIN), never a build directory.
@@ -59,7 +59,7 @@ cryptlib-host selfcheck >/dev/null
 cryptlib-host init-root "$work/root"
 cryptlib-host --version --root "$work/root" | grep -q "module_version: 2.0.0.0"
 cryptlib-host demo
-man -w cryptlib-host >/dev/null 2>&1 || test -f /usr/share/man/man1/cryptlib-host.1.gz
+ls /usr/share/man/man1/cryptlib-host.1*
 
 echo "== a host compiled against the installed interface"
 cat > host.c <<'HOST'
