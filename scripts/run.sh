@@ -16,8 +16,8 @@ tool=./build/default/tools/cryptlib-host
 module=build/default/mplug/reference/mplug2.so
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
-mkdir -p "$root/EXE"
-cp "$module" "$root/EXE/"
+"$tool" init-root "$root" --force
+"$tool" --version --root "$root"
 echo "== self-check with the reference vendor module"
 "$tool" selfcheck --root "$root" | tail -n 3
 echo "== self-check without a vendor module"

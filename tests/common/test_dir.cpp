@@ -1,14 +1,77 @@
 #include "common/test_dir.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <random>
 #include <sstream>
 #include <stdexcept>
 
+#ifdef _WIN32
+#include <process.h>
+#define CRYPTLIB_TEST_PID _getpid
+#else
+#include <unistd.h>
+#define CRYPTLIB_TEST_PID getpid
+#endif
+
 namespace fs = std::filesystem;
 
 namespace cryptlib::test {
+namespace {
+
+// Read-only directories inside a root (tests of refused writes) would stop
+// remove_all: everything gets its owner's permissions back first.
+void RemoveTree(const std::string& path) {
+  std::error_code error;
+  fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, error);
+  for (auto it = fs::recursive_directory_iterator(path, fs::directory_options::skip_permission_denied, error);
+       !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+    if (it->is_directory(error) && !it->is_symlink(error))
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
+  }
+  fs::remove_all(path, error);
+}
+
+// The roots this process made and has not removed yet. Roots that live for
+// the whole program (made with new, never deleted, so that they outlast the
+// engine's teardown) and roots of tests stopped by exit() are removed when
+// the process exits; a forked child that exits leaves its parent's alone.
+class LiveRoots {
+ public:
+  static LiveRoots& Get() {
+    static LiveRoots* roots = new LiveRoots();
+    return *roots;
+  }
+  void Add(const std::string& path) {
+    std::lock_guard<std::mutex> hold(lock_);
+    // A forked child inherits the registration with the rest of memory.
+    if (!registered_) std::atexit([] { Get().RemoveOwn(); });
+    registered_ = true;
+    makers_[path] = CRYPTLIB_TEST_PID();
+  }
+  void Remove(const std::string& path) {
+    std::lock_guard<std::mutex> hold(lock_);
+    makers_.erase(path);
+  }
+
+ private:
+  // The roots this process made; those it inherited belong to its parent.
+  void RemoveOwn() {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (const auto& [path, maker] : makers_)
+      if (maker == CRYPTLIB_TEST_PID()) RemoveTree(path);
+    makers_.clear();
+  }
+
+  std::mutex lock_;
+  std::map<std::string, decltype(CRYPTLIB_TEST_PID())> makers_;
+  bool registered_ = false;
+};
+
+}  // namespace
 
 TestDir::TestDir() {
   std::random_device random;
@@ -17,6 +80,7 @@ TestDir::TestDir() {
     std::error_code error;
     if (fs::create_directory(candidate, error)) {
       path_ = candidate.string();
+      LiveRoots::Get().Add(path_);
       return;
     }
   }
@@ -24,9 +88,8 @@ TestDir::TestDir() {
 }
 
 TestDir::~TestDir() {
-  std::error_code error;
-  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, error);
-  fs::remove_all(path_, error);
+  RemoveTree(path_);
+  LiveRoots::Get().Remove(path_);
 }
 
 void TestDir::WriteFile(const std::string& relative, const std::string& contents) const {

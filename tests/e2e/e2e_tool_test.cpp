@@ -10,11 +10,15 @@
 #include <filesystem>
 #include <string>
 
+#include "command_line.h"
 #include "common/test_dir.h"
 #include "files.h"
 #include "options.h"
 #include "output.h"
+#include "pem.h"
 #include "profile.h"
+#include "support/tool_run.h"
+#include "values.h"
 
 #ifndef CRYPTLIB_HOST_TOOL
 #error "CRYPTLIB_HOST_TOOL names the built cryptlib-host (tests/e2e/CMakeLists.txt)"
@@ -25,20 +29,10 @@ namespace {
 
 using test::TestDir;
 
-struct Result {
-  int status = -1;
-  std::string output;  // stdout and stderr
-};
+using Result = ToolResult;
 
 Result RunTool(const std::string& arguments) {
-  Result result;
-  FILE* pipe = popen((std::string(CRYPTLIB_HOST_TOOL) + " " + arguments + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return result;
-  char chunk[4096];
-  for (size_t read; (read = fread(chunk, 1, sizeof chunk, pipe)) > 0;) result.output.append(chunk, read);
-  const int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+  return RunToolMerged(arguments);
 }
 
 std::string ModulePath() {
@@ -66,7 +60,7 @@ TEST_P(ToolDemoTest, EveryStepPasses) {
 TEST(ToolDemo, FailingStepIsNamedAndTheRestSkipped) {
   TestDir dir;
   const Result result = RunTool("demo --json --module " + (dir / "missing.so") + " --root " + (dir / "root"));
-  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.status, 3);
   EXPECT_NE(result.output.find("{\"name\": \"install\", \"result\": \"failed\""), std::string::npos) << result.output;
   EXPECT_NE(result.output.find("missing.so"), std::string::npos);
   EXPECT_NE(result.output.find("{\"name\": \"new-keys\", \"result\": \"skipped\""), std::string::npos);
@@ -142,7 +136,7 @@ TEST_F(ToolCommandTest, TransfersEncryptionAndSignaturesBetweenTwoAbonents) {
 TEST_F(ToolCommandTest, FailureShowsTheCodeAndBothTexts) {
   dir_.WriteFile("plain.txt", "not encrypted");
   const Result result = As("bob", "decrypt " + (dir_ / "plain.txt") + " " + (dir_ / "out") + " --json");
-  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.status, 1) << "a decryption refused";
   EXPECT_NE(result.output.find("\"call\": \"DecodeData\", \"code\": 2008, \"error\": "
                                "\"Data is not encrypted or is damaged\", \"last_error\": \"Data is not encrypted"),
             std::string::npos)
@@ -150,8 +144,74 @@ TEST_F(ToolCommandTest, FailureShowsTheCodeAndBothTexts) {
   EXPECT_FALSE(dir_.Exists("out"));
   // The engine's own codes come with its texts too.
   const Result unknown = As("bob", "report mallory");
-  EXPECT_EQ(unknown.status, 1);
+  EXPECT_EQ(unknown.status, 3);
   EXPECT_NE(unknown.output.find("code: -113"), std::string::npos) << unknown.output;
+}
+
+TEST_F(ToolCommandTest, StandardStreamsForceAndPem) {
+  dir_.WriteFile("order.txt", "Payment order 8\n");
+  ASSERT_EQ(As("alice", "import " + (dir_ / "bob.transfer")).status, 0);
+  const std::string home = " --root " + dir_.path() + " --profile ";
+  // Standard error to the pipe, standard output (the data) to the file.
+  const std::string tool = CRYPTLIB_HOST_TOOL;
+  ToolResult result = RunShell(tool + " encrypt - - --to bob" + home + Profile("alice") + " < " + (dir_ / "order.txt") +
+                               " 2>&1 > " + (dir_ / "order.enc"));
+  ASSERT_EQ(result.status, 0) << result.output;
+  EXPECT_NE(result.output.find("output: -"), std::string::npos) << "the results went to standard error";
+  result = RunShell(tool + " decrypt - -" + home + Profile("bob") + " < " + (dir_ / "order.enc") + " 2>&1 > " +
+                    (dir_ / "plain"));
+  ASSERT_EQ(result.status, 0) << result.output;
+  EXPECT_EQ(dir_.ReadFile("plain"), "Payment order 8\n");
+
+  dir_.WriteFile("taken", "keep me");
+  const Result taken = As("alice", "sign " + (dir_ / "order.txt") + " " + (dir_ / "taken"));
+  EXPECT_EQ(taken.status, 2) << taken.output;
+  EXPECT_NE(taken.output.find("--force"), std::string::npos) << taken.output;
+  EXPECT_EQ(dir_.ReadFile("taken"), "keep me");
+  ASSERT_EQ(As("alice", "sign " + (dir_ / "order.txt") + " " + (dir_ / "taken") + " --force --pem").status, 0);
+  EXPECT_EQ(dir_.ReadFile("taken").rfind("-----BEGIN CMS-----\n", 0), 0u);
+  const Result verified = As("bob", "verify " + (dir_ / "order.txt") + " " + (dir_ / "taken") + " --json");
+  EXPECT_EQ(verified.output, "{\"valid\": true, \"signer\": \"alice\"}\n");
+  // openssl reads the PEM the tool wrote as its own.
+  EXPECT_EQ(std::system(("openssl cms -cmsout -inform PEM -in " + (dir_ / "taken") + " -noout").c_str()), 0);
+}
+
+TEST_F(ToolCommandTest, RevocationBySerialAsTheReportPrintsIt) {
+  ASSERT_EQ(As("bob", "import " + (dir_ / "alice.transfer")).status, 0);
+  dir_.WriteFile("order.txt", "Payment order 9\n");
+  ASSERT_EQ(As("alice", "sign " + (dir_ / "order.txt") + " " + (dir_ / "order.sig")).status, 0);
+  const Result report = RunToolStdout("report alice --json --root " + dir_.path() + " --profile " + Profile("bob"));
+  ASSERT_EQ(report.status, 0) << report.output;
+  EXPECT_TRUE(IsOneJsonObject(report.output)) << report.output;
+  const size_t at = report.output.find("\"SN\": \"");
+  ASSERT_NE(at, std::string::npos) << report.output;
+  const std::string serial = report.output.substr(at + 7, report.output.find('"', at + 7) - at - 7);
+  EXPECT_NE(serial.find(':'), std::string::npos) << serial;
+  ASSERT_EQ(RunTool("bank crl " + (dir_ / "list.crl") + " --ca " + (dir_ / "ca") + " --revoke " + serial).status, 0);
+  ASSERT_EQ(As("bob", "include-crl " + (dir_ / "list.crl")).status, 0);
+  const Result refused = As("bob", "verify " + (dir_ / "order.txt") + " " + (dir_ / "order.sig"));
+  EXPECT_EQ(refused.status, 1) << refused.output;
+  EXPECT_NE(refused.output.find("code: 2014"), std::string::npos) << refused.output;
+}
+
+TEST_F(ToolCommandTest, BankRefusesASubjectValueHoldingASlash) {
+  const std::string request = dir_ / "forged.req";
+  ASSERT_EQ(std::system(("openssl req -new -newkey rsa:2048 -nodes -keyout " + (dir_ / "forged.key") +
+                         " -subj '/C=RU/O=Demo Bank/CN=mallory\\/CN=alice' -out " + request + " 2>/dev/null")
+                            .c_str()),
+            0);
+  const Result result = RunTool("bank issue " + request + " " + (dir_ / "forged.pem") + " --ca " + (dir_ / "ca"));
+  EXPECT_EQ(result.status, 3) << result.output;
+  EXPECT_NE(result.output.find("mallory/CN=alice"), std::string::npos) << result.output;
+  EXPECT_FALSE(dir_.Exists("forged.pem"));
+}
+
+TEST_F(ToolCommandTest, PinSourceReachesParameter8) {
+  const Result result = RunToolStdout("params --json --pin-source env:CRYPTLIB_PIN --root " + dir_.path() +
+                                      " --profile " + Profile("alice"));
+  ASSERT_EQ(result.status, 0) << result.output;
+  EXPECT_NE(result.output.find("{\"number\": 8, \"name\": "), std::string::npos) << result.output;
+  EXPECT_NE(result.output.find("\"value\": \"env:CRYPTLIB_PIN\"}"), std::string::npos) << result.output;
 }
 
 TEST_F(ToolCommandTest, ParamsSetKeepsTheValueInTheProfile) {
@@ -179,16 +239,142 @@ TEST_F(ToolCommandTest, ProfileErrorsStopTheCommand) {
   EXPECT_NE(result.output.find("no parameter Colour"), std::string::npos) << result.output;
 }
 
+int NoRun(const host::Options&, host::Output&) {
+  return 0;
+}
+
+const std::vector<host::Command>& SomeCommands() {
+  static const std::vector<host::Command> commands = {
+      {"encrypt", {"IN", "OUT"}, {{"--to", "UID;UID", ""}, host::ForceOption()}, "", NoRun},
+      {"mkdirs", {"OWN", "[CA_FILES]"}, {}, "", NoRun},
+      {"params show", {}, {}, "", NoRun},
+      {"params set", {"NAME", "VALUE"}, {}, "", NoRun},
+  };
+  return commands;
+}
+
+host::ParsedLine Parse(std::vector<const char*> words) {
+  words.insert(words.begin(), "tool");
+  return host::ParseCommandLine(SomeCommands(), static_cast<int>(words.size()), words.data());
+}
+
 TEST(ToolPieces, OptionsTakeValuesAnywhereAndSwitchesAlone) {
-  const char* argv[] = {"tool", "--root", "/r", "encrypt", "in", "--json", "out", "--to", "a;b"};
-  const host::Options options = host::ParseOptions(9, argv);
-  EXPECT_TRUE(options.error.empty());
-  EXPECT_EQ(options.words, (std::vector<std::string>{"encrypt", "in", "out"}));
-  EXPECT_EQ(options.Get("root"), "/r");
-  EXPECT_EQ(options.Get("to"), "a;b");
-  EXPECT_TRUE(options.json);
-  const char* dangling[] = {"tool", "encrypt", "--to"};
-  EXPECT_FALSE(host::ParseOptions(3, dangling).error.empty());
+  const host::ParsedLine line = Parse({"--root", "/r", "encrypt", "in", "--json", "out", "--to", "a;b", "--force"});
+  ASSERT_EQ(line.action, host::ParsedLine::Action::kRun) << line.text;
+  EXPECT_EQ(line.command->name, "encrypt");
+  EXPECT_EQ(line.options.words, (std::vector<std::string>{"encrypt", "in", "out"}));
+  EXPECT_EQ(line.options.Get("root"), "/r");
+  EXPECT_EQ(line.options.Get("to"), "a;b");
+  EXPECT_EQ(line.options.Get("force"), "1");
+  EXPECT_TRUE(line.options.json);
+  EXPECT_EQ(Parse({"encrypt", "in", "out", "--to=x"}).options.Get("to"), "x");
+  EXPECT_EQ(Parse({"encrypt", "-", "-"}).options.words, (std::vector<std::string>{"encrypt", "-", "-"}));
+}
+
+TEST(ToolPieces, TwoWordCommandsOptionalArgumentsAndMistakes) {
+  const host::ParsedLine set = Parse({"params", "set", "4", "DES-EDE3-CBC"});
+  ASSERT_EQ(set.action, host::ParsedLine::Action::kRun) << set.text;
+  EXPECT_EQ(set.options.words, (std::vector<std::string>{"params", "set", "4", "DES-EDE3-CBC"}));
+  EXPECT_EQ(Parse({"params"}).command->name, "params show");
+  EXPECT_EQ(Parse({"mkdirs", "own.pem"}).options.words, (std::vector<std::string>{"mkdirs", "own.pem"}));
+  struct Mistake {
+    std::vector<const char*> words;
+    const char* named;
+  };
+  for (const Mistake& mistake : std::vector<Mistake>{{{"encrypt", "in", "out", "--to"}, "--to"},
+                                                     {{"encrypt", "in"}, "OUT"},
+                                                     {{"encrypt", "in", "out", "more"}, "more"},
+                                                     {{"frob"}, "frob"},
+                                                     {{"params", "frob"}, "frob"},
+                                                     {{"mkdirs", "own", "--force"}, "--force"}}) {
+    const host::ParsedLine line = Parse(mistake.words);
+    EXPECT_EQ(line.action, host::ParsedLine::Action::kError) << mistake.named;
+    EXPECT_NE(line.text.find(mistake.named), std::string::npos) << line.text;
+  }
+  EXPECT_EQ(Parse({"help", "encrypt"}).action, host::ParsedLine::Action::kHelp);
+  EXPECT_EQ(Parse({"--version"}).action, host::ParsedLine::Action::kVersion);
+}
+
+TEST(ToolPieces, SerialsAreHexadecimalAsReportsPrintThem) {
+  struct SerialCase {
+    const char* text;
+    bool ok;
+    long long value;
+  };
+  for (const SerialCase& c : std::vector<SerialCase>{{"10:01", true, 0x1001},
+                                                     {"1001", true, 0x1001},
+                                                     {"0x1001", true, 0x1001},
+                                                     {"010", true, 0x10},
+                                                     {"0A", true, 10},
+                                                     {"3f:ff:ff:ff:ff:ff:ff:ff", true, 0x3fffffffffffffff},
+                                                     {"40:00:00:00:00:00:00:00", false, 0},
+                                                     {"zz", false, 0},
+                                                     {"", false, 0},
+                                                     {"1:001", false, 0},
+                                                     {"10:", false, 0},
+                                                     {"-1", false, 0},
+                                                     {"10 01", false, 0}}) {
+    long long value = -1;
+    EXPECT_EQ(host::ParseSerial(c.text, value), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(value, c.value) << c.text;
+    }
+  }
+  EXPECT_EQ(host::SerialText(0x1001), "10:01");
+  EXPECT_EQ(host::SerialText(0xA), "0a");
+  std::vector<long long> serials;
+  std::string bad;
+  EXPECT_TRUE(host::ParseSerialList("10:01,10:03", serials, bad));
+  EXPECT_EQ(serials, (std::vector<long long>{0x1001, 0x1003}));
+  EXPECT_FALSE(host::ParseSerialList("10:01,zz", serials, bad));
+  EXPECT_EQ(bad, "zz");
+  int days = 0;
+  EXPECT_TRUE(host::ParsePositive("365", 36500, days));
+  EXPECT_EQ(days, 365);
+  for (const char* wrong : {"abc", "0", "36501", "12x", "", "-5", "99999999999"})
+    EXPECT_FALSE(host::ParsePositive(wrong, 36500, days)) << wrong;
+}
+
+TEST(ToolPieces, PemRoundTripsAndDamageIsRefused) {
+  for (const std::string& der : {std::string(), std::string("\x30\x82\x01", 3), std::string(200, '\xff')}) {
+    const std::string pem = host::PemEncode("CMS", der);
+    EXPECT_EQ(pem.rfind("-----BEGIN CMS-----\n", 0), 0u);
+    EXPECT_TRUE(host::LooksLikePem(pem));
+    std::string back;
+    ASSERT_TRUE(host::PemDecode(pem, back));
+    EXPECT_EQ(back, der);
+  }
+  std::string back;
+  EXPECT_FALSE(host::PemDecode("-----BEGIN CMS-----\nab!d\n-----END CMS-----\n", back));
+  EXPECT_FALSE(host::PemDecode("-----BEGIN CMS-----\nabcd\n", back));
+  EXPECT_FALSE(host::LooksLikePem(std::string("\x30\x82", 2)));
+}
+
+TEST(ToolPieces, ReportBecomesAnObjectOfItsProperties) {
+  const std::string report =
+      "SN=10:01\r\nICN=Demo Bank CA\r\nCN=alice\r\nPKeyAlg=rsaEncryption\r\nPKey=\r\n"
+      "    Modulus:\r\n    00:c3\r\n    Exponent: 65537 (0x10001)\r\n";
+  EXPECT_EQ(host::ReportJson(report),
+            "{\"SN\": \"10:01\", \"ICN\": \"Demo Bank CA\", \"CN\": \"alice\", \"PKeyAlg\": \"rsaEncryption\", "
+            "\"PKey\": \"    Modulus:\\n    00:c3\\n    Exponent: 65537 (0x10001)\"}");
+}
+
+TEST(ToolPieces, FilesKeepExistingOutputsUnlessReplacedAndLeaveNoPartials) {
+  TestDir dir;
+  std::string reason;
+  ASSERT_TRUE(host::WriteWholeFile(dir / "out", "first", reason, false)) << reason;
+  EXPECT_FALSE(host::WriteWholeFile(dir / "out", "second", reason, false));
+  EXPECT_NE(reason.find("--force"), std::string::npos);
+  EXPECT_EQ(dir.ReadFile("out"), "first");
+  ASSERT_TRUE(host::WriteWholeFile(dir / "out", "second", reason, true)) << reason;
+  EXPECT_EQ(dir.ReadFile("out"), "second");
+  EXPECT_FALSE(host::WriteWholeFile(dir / "missing/out", "x", reason));
+  EXPECT_FALSE(dir.Exists("out.cryptlib-partial"));
+  std::string contents;
+  dir.WriteFile("six", "123456");
+  EXPECT_FALSE(host::ReadWholeFile(dir / "six", contents, reason, 5));
+  EXPECT_NE(reason.find("32-bit"), std::string::npos) << reason;
+  EXPECT_TRUE(host::ReadWholeFile(dir / "six", contents, reason, 6));
 }
 
 TEST(ToolPieces, ProfileKeepsCommentsAndValueSpacesAndReplacesIgnoringCase) {

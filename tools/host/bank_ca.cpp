@@ -156,6 +156,21 @@ long BankCa::NextSerial() {
   return serial;
 }
 
+// The first subject value holding "/", which reads as the start of another
+// attribute in the one-line subject the engine searches; "" when none does.
+static std::string ValueWithSlash(X509_NAME* name) {
+  for (int i = 0; i < X509_NAME_entry_count(name); ++i) {
+    ASN1_STRING* value = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, i));
+    unsigned char* text = nullptr;
+    const int length = ASN1_STRING_to_UTF8(&text, value);
+    if (length < 0) continue;
+    std::string utf8(reinterpret_cast<char*>(text), static_cast<size_t>(length));
+    OPENSSL_free(text);
+    if (utf8.find('/') != std::string::npos) return utf8;
+  }
+  return "";
+}
+
 bool BankCa::Issue(const std::string& requestPath, const std::string& certificatePath, int days, long& serial) {
   std::string text;
   if (!ReadWholeFile(requestPath, text)) return Fail("cannot read " + requestPath);
@@ -166,6 +181,12 @@ bool BankCa::Issue(const std::string& requestPath, const std::string& certificat
     request = ReadRequest(text);
   }
   if (request == nullptr) return Fail(requestPath + " is not a certificate request");
+  const std::string forged = ValueWithSlash(X509_REQ_get_subject_name(request));
+  if (!forged.empty()) {
+    X509_REQ_free(request);
+    return Fail("the request's subject holds \"/\" in a value (" + forged +
+                "): a subject line would show attributes it does not have");
+  }
   EVP_PKEY* publicKey = X509_REQ_get0_pubkey(request);
   if (publicKey == nullptr || X509_REQ_verify(request, publicKey) != 1) {
     X509_REQ_free(request);

@@ -10,6 +10,7 @@
 
 #include "commands.h"
 #include "demo_log.h"
+#include "install_paths.h"
 #include "session.h"
 
 namespace cryptlib::host {
@@ -39,13 +40,9 @@ const DemoStep kSteps[] = {
     {"new-keys", "working with the replaced keys", NewKeysStep},
 };
 
-// The reference module of this build: --module, else beside the tool's
-// build tree (tools/ and mplug/reference/ are siblings).
+// --module, else the reference module of this build or installation.
 std::string ModulePath(const Options& options) {
-  if (options.Has("module")) return options.Get("module");
-  std::error_code error;
-  const fs::path tool = fs::read_symlink("/proc/self/exe", error);
-  return (tool.parent_path().parent_path() / "mplug/reference/mplug2.so").string();
+  return options.Get("module", ReferenceModulePath());
 }
 
 std::string NewRoot(const Options& options) {
@@ -126,8 +123,13 @@ int RunDemo(const Options& options, Output& out) {
 }  // namespace
 
 std::vector<Command> DemoCommands() {
-  return {{"demo", "[--keys rsa|ecdsa|gost] [--module PATH] [--root DIR] [--keep]",
-           "a bank and abonents through every flow in a fresh installation root", RunDemo}};
+  return {{"demo",
+           {},
+           {{"--keys", "rsa|ecdsa|gost", "the kind of keys (default rsa)"},
+            {"--module", "FILE", "the vendor module (default: the reference module of this installation)"},
+            {"--keep", "", "keep the temporary root"}},
+           "a bank and abonents through every flow in a fresh installation root (--root DIR: there)",
+           RunDemo}};
 }
 
 }  // namespace cryptlib::host

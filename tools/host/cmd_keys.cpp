@@ -55,7 +55,7 @@ int RemoteStart(const Options& options, Output& out) {
   out.Add("step", static_cast<int64_t>(step));
   if (!status.ok()) return session.Fail(out, status);
   if (step != 1) return Session::Fail(out, "the procedure did not reach step 1", kExitFailed);
-  return WriteOutput(options.Word(2), transfer, out);
+  return WriteOutput(options, options.Word(2), transfer, out);
 }
 
 int RemoteFinish(const Options& options, Output& out) {
@@ -79,14 +79,27 @@ int RemoteFinish(const Options& options, Output& out) {
 }  // namespace
 
 std::vector<Command> KeyCommands() {
+  const OptionSpec remoteDir{"--remote-dir", "DIR", "the remote generation directory (the same for start and finish)"};
   return {
-      {"generate", "[--ssk]", "generate a key set and a certificate request (GenerateNewSEK, GenerateNewSSK)",
+      {"generate",
+       {},
+       {{"--ssk", "", "generate the signature key set (GenerateNewSSK)"}},
+       "generate a key set and a certificate request (GenerateNewSEK, GenerateNewSSK)",
        Generate},
-      {"remote type", "", "the remote generation type (GetRemoteGenType)", RemoteType},
-      {"remote start", "OUT [--from-params] [--key-name NAME] [--remote-dir DIR]",
-       "start a remote key replacement; OUT receives the request transfer", RemoteStart},
-      {"remote finish", "CERTIFICATE_TRANSFER [--remote-dir DIR]",
-       "finish a remote key replacement with the bank's certificate transfer", RemoteFinish},
+      {"remote type", {}, {}, "the remote generation type (GetRemoteGenType)", RemoteType},
+      {"remote start",
+       {"OUT"},
+       {{"--from-params", "", "the new subject from the subject parameters (step 10), not the certificate"},
+        {"--key-name", "NAME", "the new key's name (default: the engine names it)"},
+        remoteDir,
+        ForceOption()},
+       "start a remote key replacement; OUT receives the request transfer",
+       RemoteStart},
+      {"remote finish",
+       {"CERTIFICATE_TRANSFER"},
+       {remoteDir},
+       "finish a remote key replacement with the bank's certificate transfer",
+       RemoteFinish},
   };
 }
 

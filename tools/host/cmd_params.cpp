@@ -40,9 +40,9 @@ int Set(const Options& options, Output& out) {
   Profile profile;
   std::string error;
   const std::string path = ProfilePath(options);
-  if (!profile.Load(path, error)) return Session::Fail(out, error, kExitUsage);
+  if (!profile.Load(path, error)) return Session::Fail(out, error, profile.unreadable() ? kExitFile : kExitUsage);
   profile.Set(name, value);
-  if (!profile.Save(path)) return Session::Fail(out, "cannot write " + path, kExitFailed);
+  if (!profile.Save(path)) return Session::Fail(out, "cannot write " + path, kExitFile);
   out.Add("profile", path);
   out.Add("number", number);
   out.Add("value", session.engine().ParamValue(number));
@@ -52,9 +52,9 @@ int Set(const Options& options, Output& out) {
 }  // namespace
 
 std::vector<Command> ParamCommands() {
-  return {{"params show", "[--profile FILE]", "list the engine's parameters with the profile applied", Show},
-          {"params set", "NAME_OR_NUMBER VALUE [--profile FILE]",
-           "check a value on an engine and keep it in the profile", Set}};
+  return {
+      {"params show", {}, {}, "list the engine's parameters with the profile applied", Show},
+      {"params set", {"NAME_OR_NUMBER", "VALUE"}, {}, "check a value on an engine and keep it in the profile", Set}};
 }
 
 }  // namespace cryptlib::host

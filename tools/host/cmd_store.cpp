@@ -80,7 +80,7 @@ int Report(const Options& options, Output& out) {
     status = engine.Properties(options.Word(1), report);
   }
   if (!status.ok()) return session.Fail(out, status);
-  out.Add("report", report);
+  out.AddReport("report", report);
   return kExitOk;
 }
 
@@ -88,14 +88,22 @@ int Report(const Options& options, Output& out) {
 
 std::vector<Command> StoreCommands() {
   return {
-      {"mkdirs", "OWN_CERTIFICATE [CA_FILE;CA_FILE...]",
-       "lay out the directories, file the own and the CA certificates (CreateDirStructure)", MakeDirectories},
-      {"include-cert", "FILE", "file an abonent's certificate (IncludePublicKey)", IncludeCertificate},
-      {"remove-cert", "UID", "remove an abonent's certificate (RemoveCertificate)", RemoveCertificate},
-      {"include-crl", "FILE", "file a revocation list (IncludeCRL)", IncludeCrl},
-      {"whoami", "", "the current user's UID (GetCurrentUserUID)", WhoAmI},
-      {"report", "[UID] [--file FILE | --transfer FILE] [--remote-dir DIR]",
-       "a certificate's properties (GetPublicKeyProperties[ByFile|ByTransfer])", Report},
+      {"mkdirs",
+       {"OWN_CERTIFICATE", "[CA_FILES]"},
+       {},
+       "lay out the directories, file the own and the CA certificates (CreateDirStructure); CA_FILES: F;F...",
+       MakeDirectories},
+      {"include-cert", {"FILE"}, {}, "file an abonent's certificate (IncludePublicKey)", IncludeCertificate},
+      {"remove-cert", {"UID"}, {}, "remove an abonent's certificate (RemoveCertificate)", RemoveCertificate},
+      {"include-crl", {"FILE"}, {}, "file a revocation list (IncludeCRL)", IncludeCrl},
+      {"whoami", {}, {}, "the current user's UID (GetCurrentUserUID)", WhoAmI},
+      {"report",
+       {"[UID]"},
+       {{"--file", "FILE", "the properties of a certificate file"},
+        {"--transfer", "FILE", "the properties of the certificate or request a transfer carries"},
+        {"--remote-dir", "DIR", "the remote generation directory (a holder's new certificate)"}},
+       "a certificate's properties (GetPublicKeyProperties[ByFile|ByTransfer])",
+       Report},
   };
 }
 

@@ -21,7 +21,7 @@ int Export(const Options& options, Output& out) {
                         : options.Has("file") ? session.engine().TransferOfFile(options.Get("file"), transfer)
                                               : session.engine().OwnTransfer(transfer);
   if (!status.ok()) return session.Fail(out, status);
-  return WriteOutput(options.Word(1), transfer, out);
+  return WriteOutput(options, options.Word(1), transfer, out);
 }
 
 int Inspect(const Options& options, Output& out) {
@@ -37,7 +37,7 @@ int Inspect(const Options& options, Output& out) {
   status = session.engine().PropertiesOfTransfer(transfer, report);
   if (!status.ok()) return session.Fail(out, status);
   out.Add("uid", uid);
-  out.Add("report", report);
+  out.AddReport("report", report);
   return kExitOk;
 }
 
@@ -97,12 +97,22 @@ int Match(const Options& options, Output& out) {
 
 std::vector<Command> TransferCommands() {
   return {
-      {"export", "OUT [--uid UID | --file FILE]", "write a public key transfer (own certificate by default)", Export},
-      {"inspect", "TRANSFER", "the UID and properties a transfer carries", Inspect},
-      {"import", "TRANSFER", "file the certificate a transfer carries (IncludePublicKeyTransfer)", Import},
-      {"include-ca", "TRANSFER", "file a CA certificate from a transfer (IncludeCACertificateFromTransfer)", IncludeCa},
-      {"save-transfer", "TRANSFER DIRECTORY", "write the carried file as DIRECTORY/Tmp_cert.pem", Save},
-      {"match", "CERTIFICATE_TRANSFER REQUEST_TRANSFER", "whether a certificate answers a request", Match},
+      {"export",
+       {"OUT"},
+       {{"--uid", "UID", "the transfer of this holder's certificate"},
+        {"--file", "FILE", "the transfer of this certificate file"},
+        ForceOption()},
+       "write a public key transfer (own certificate by default)",
+       Export},
+      {"inspect", {"TRANSFER"}, {}, "the UID and properties a transfer carries", Inspect},
+      {"import", {"TRANSFER"}, {}, "file the certificate a transfer carries (IncludePublicKeyTransfer)", Import},
+      {"include-ca",
+       {"TRANSFER"},
+       {},
+       "file a CA certificate from a transfer (IncludeCACertificateFromTransfer)",
+       IncludeCa},
+      {"save-transfer", {"TRANSFER", "DIRECTORY"}, {}, "write the carried file as DIRECTORY/Tmp_cert.pem", Save},
+      {"match", {"CERTIFICATE_TRANSFER", "REQUEST_TRANSFER"}, {}, "whether a certificate answers a request", Match},
   };
 }
 

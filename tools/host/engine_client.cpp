@@ -83,6 +83,16 @@ Status EngineClient::CurrentUid(std::string& uid) const {
   return {"GetCurrentUserUID", code};
 }
 
+bool EngineClient::FitsEncryption(size_t size, const std::string& recipients) const {
+  const int32_t addition =
+      std::max({api_.GetMaxAdditionEx(engine_, recipients.c_str()), api_.GetMaxEncodeAddition(engine_), 0});
+  return size <= static_cast<size_t>(INT32_MAX - addition);
+}
+
+bool EngineClient::FitsSignature(size_t size) const {
+  return size <= static_cast<size_t>(INT32_MAX - std::max(api_.GetMaxSignAddition(engine_), 0));
+}
+
 Status EngineClient::Encrypt(std::string& data, const std::string& recipients) {
   int32_t addition = api_.GetMaxAdditionEx(engine_, recipients.c_str());
   if (addition <= 0) addition = api_.GetMaxEncodeAddition(engine_);

@@ -47,6 +47,10 @@ class EngineClient {
   Status CurrentUid(std::string& uid) const;
 
   // --- data, in the host's buffers ---
+  // Whether data of size bytes, with what the engine adds to it, stays
+  // within the engine's 32-bit lengths.
+  bool FitsEncryption(size_t size, const std::string& recipients) const;
+  bool FitsSignature(size_t size) const;
   Status Encrypt(std::string& data, const std::string& recipients);
   Status Decrypt(std::string& data, std::string& recipient);
   Status Sign(const std::string& data, std::string& signature, const std::string& signer);

@@ -1,11 +1,16 @@
 // cryptlib-host: loads the engine library by name, as a banking client does,
-// and drives it through its exports. "cryptlib-host help" lists the
-// commands; docs/host-tool.md describes them.
+// and drives it through its exports. "cryptlib-host --help" lists the
+// commands; docs/host-tool.md and cryptlib-host(1) describe them.
 #include <cstdio>
+#include <cstring>
+#include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "command_line.h"
 #include "commands.h"
+#include "versions.h"
 
 namespace {
 
@@ -13,10 +18,11 @@ using namespace cryptlib::host;
 
 std::vector<Command> AllCommands() {
   std::vector<Command> all;
-  for (auto group : {SelfCheckCommands, ParamCommands, DataCommands, StoreCommands, TransferCommands, KeyCommands
+  for (auto group :
+       {SelfCheckCommands, ParamCommands, DataCommands, StoreCommands, TransferCommands, KeyCommands, RootCommands
 #ifdef CRYPTLIB_HOST_WITH_BANK
-                     ,
-                     BankCommands, DemoCommands
+        ,
+        BankCommands, DemoCommands
 #endif
        }) {
     for (Command& command : group()) all.push_back(std::move(command));
@@ -24,44 +30,57 @@ std::vector<Command> AllCommands() {
   return all;
 }
 
-int Usage(const std::vector<Command>& commands) {
-  std::fprintf(stderr,
-               "usage: cryptlib-host COMMAND [ARGUMENTS] [--library NAME_OR_PATH] [--root DIR] [--profile FILE] "
-               "[--json]\n\ncommands:\n");
-  for (const Command& command : commands)
-    std::fprintf(stderr, "  %s %s\n      %s\n", command.name.c_str(), command.usage.c_str(), command.help.c_str());
-  return kExitUsage;
+// Whether --json is on the line, known before the line is parsed so that
+// even a line that cannot be parsed answers in JSON.
+bool WantsJson(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--json") == 0) return true;
+  return false;
 }
 
-// The command whose words begin the line: two-word names first.
-const Command* Find(const std::vector<Command>& commands, const Options& options) {
-  const std::string one = options.Word(0), two = one + " " + options.Word(1);
-  for (const Command& command : commands)
-    if (command.name == two) return &command;
-  for (const Command& command : commands)
-    if (command.name == one) return &command;
-  // "params" alone shows them.
-  if (one == "params")
-    for (const Command& command : commands)
-      if (command.name == "params show") return &command;
-  return nullptr;
+int Finish(const Output& out, int status) {
+  out.Print(status != kExitOk);
+  // Everything is printed before the library's and the module's teardown at exit.
+  std::fflush(stdout);
+  std::fflush(stderr);
+  return status;
+}
+
+int Run(int argc, char** argv, Output& out) {
+  const std::vector<Command> commands = AllCommands();
+  const ParsedLine line = ParseCommandLine(commands, argc, argv);
+  switch (line.action) {
+    case ParsedLine::Action::kHelp:
+      if (out.json()) {
+        out.Add("help", line.text);
+        return kExitOk;
+      }
+      std::fputs(line.text.c_str(), stdout);
+      return kExitOk;
+    case ParsedLine::Action::kVersion:
+      return PrintVersions(line.options, out);
+    case ParsedLine::Action::kError:
+      out.Add("error", line.text);
+      return kExitUsage;
+    case ParsedLine::Action::kRun:
+      break;
+  }
+  return line.command->run(line.options, out);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<Command> commands = AllCommands();
-  const Options options = ParseOptions(argc, argv);
-  Output out(options.json);
-  if (!options.error.empty()) {
-    std::fprintf(stderr, "%s\n", options.error.c_str());
-    return kExitUsage;
+  Output out(WantsJson(argc, argv));
+  try {
+    return Finish(out, Run(argc, argv, out));
+  } catch (const std::exception& error) {
+    Output failure(out.json());
+    failure.Add("error", std::string("internal error: ") + error.what());
+    return Finish(failure, kExitInternal);
+  } catch (...) {
+    Output failure(out.json());
+    failure.Add("error", "internal error");
+    return Finish(failure, kExitInternal);
   }
-  const Command* command = Find(commands, options);
-  if (command == nullptr) return Usage(commands);
-  const int status = command->run(options, out);
-  out.Print(status != kExitOk);
-  // Everything is printed before the library's and the module's teardown at exit.
-  std::fflush(stdout);
-  return status;
 }

@@ -1,6 +1,6 @@
-// The command line: the command words, the positional arguments after them
-// and "--name value" options (anywhere on the line). "--json" and "--keep"
-// take no value.
+// What a command receives from the command line once it is parsed
+// (command_line.h): the command words and positional arguments in order,
+// and the options given, by name without the dashes ("to", "root").
 #pragma once
 
 #include <map>
@@ -10,17 +10,14 @@
 namespace cryptlib::host {
 
 struct Options {
-  std::vector<std::string> words;  // command and positional arguments, in order
-  std::map<std::string, std::string> named;
+  std::vector<std::string> words;            // command words, then the positional arguments given
+  std::map<std::string, std::string> named;  // switches given hold "1"
   bool json = false;
-  std::string error;  // set when the line cannot be read
 
   bool Has(const std::string& name) const { return named.count(name) != 0; }
   std::string Get(const std::string& name, const std::string& fallback = "") const;
-  // The positional argument at index (0 is the command), or fallback.
+  // The word at index (0 is the command's first word), or fallback.
   std::string Word(size_t index, const std::string& fallback = "") const;
 };
-
-Options ParseOptions(int argc, const char* const* argv);
 
 }  // namespace cryptlib::host

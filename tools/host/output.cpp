@@ -36,6 +36,53 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
+namespace {
+
+std::vector<std::string> ReportLines(const std::string& report) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < report.size()) {
+    size_t end = report.find('\n', start);
+    if (end == std::string::npos) end = report.size();
+    std::string line = report.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+}  // namespace
+
+std::string ReportJson(const std::string& report) {
+  std::string object = "{", key;
+  bool inKey = false;
+  for (const std::string& line : ReportLines(report)) {
+    // The key's lines follow "PKey=" and carry "=" of their own.
+    if (inKey) {
+      key += (key.empty() ? "" : "\n") + line;
+      continue;
+    }
+    const size_t equals = line.find('=');
+    if (equals == std::string::npos) continue;
+    const std::string name = line.substr(0, equals);
+    if (name == "PKey") {
+      inKey = true;
+      key = line.substr(equals + 1);
+      continue;
+    }
+    object += (object.size() > 1 ? ", " : "") + JsonString(name) + ": " + JsonString(line.substr(equals + 1));
+  }
+  if (inKey) object += (object.size() > 1 ? ", " : "") + std::string("\"PKey\": ") + JsonString(key);
+  return object + "}";
+}
+
+void Output::AddReport(const std::string& name, const std::string& report) {
+  std::string human;
+  for (const std::string& line : ReportLines(report)) human += (human.empty() ? "" : "\n") + line;
+  fields_.push_back({name, ReportJson(report), human});
+}
+
 void Output::Add(const std::string& name, const std::string& value) {
   fields_.push_back({name, JsonString(value), value});
 }
@@ -57,10 +104,10 @@ void Output::Print(bool failed) const {
     std::string object = "{";
     for (size_t i = 0; i < fields_.size(); ++i)
       object += (i > 0 ? ", " : "") + JsonString(fields_[i].name) + ": " + fields_[i].json;
-    std::printf("%s}\n", object.c_str());
+    std::fprintf(dataOnStdout_ ? stderr : stdout, "%s}\n", object.c_str());
     return;
   }
-  FILE* stream = failed ? stderr : stdout;
+  FILE* stream = failed || dataOnStdout_ ? stderr : stdout;
   for (const Field& field : fields_) {
     // Multi-line values (reports) start on a line of their own.
     if (field.human.find('\n') != std::string::npos)

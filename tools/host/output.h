@@ -13,6 +13,9 @@ namespace cryptlib::host {
 // passed through: the engine's texts are 8-bit, and scripts read them as such.
 std::string JsonString(const std::string& text);
 
+// The report's properties as a JSON object: {"SN": "...", ..., "PKey": "key lines"}.
+std::string ReportJson(const std::string& report);
+
 class Output {
  public:
   explicit Output(bool json) : json_(json) {}
@@ -25,8 +28,16 @@ class Output {
   // human form is given separately.
   void AddRaw(const std::string& name, const std::string& json, const std::string& human);
 
-  // Prints everything collected to stdout (JSON) or stdout/stderr (human:
-  // the fields of a failure go to stderr).
+  // A certificate's property list ("SN=...", CR LF after each, the key's
+  // lines after "PKey="): an object of its properties in JSON, lines for a
+  // person.
+  void AddReport(const std::string& name, const std::string& report);
+  // The command's data goes to standard output: the results go to standard
+  // error instead, so that they do not mix with it.
+  void DataOnStdout() { dataOnStdout_ = true; }
+
+  // Prints everything collected: JSON on stdout; for a person, name: value
+  // lines on stdout, those of a failure on stderr.
   void Print(bool failed) const;
 
  private:
@@ -36,6 +47,7 @@ class Output {
     std::string human;
   };
   bool json_;
+  bool dataOnStdout_ = false;
   std::vector<Field> fields_;
 };
 

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 
 namespace cryptlib::host {
@@ -21,10 +24,17 @@ bool SameName(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-bool Profile::Load(const std::string& path, std::string& error) {
+bool Profile::Load(const std::string& path, std::string& error, bool mustExist) {
   lines_.clear();
+  unreadable_ = false;
+  std::error_code missing;
+  if (!mustExist && !std::filesystem::exists(path, missing)) return true;
   std::ifstream in(path);
-  if (!in) return true;
+  if (!in || std::filesystem::is_directory(path, missing)) {
+    unreadable_ = true;
+    error = "cannot read the profile " + path + ": " + (in ? "is a directory" : std::strerror(errno));
+    return false;
+  }
   std::string text;
   for (int number = 1; std::getline(in, text); ++number) {
     if (!text.empty() && text.back() == '\r') text.pop_back();

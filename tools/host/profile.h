@@ -18,9 +18,11 @@ class Profile {
     std::string value;
   };
 
-  // Reads path; a missing file is an empty profile. False with error set
-  // for a line without "=".
-  bool Load(const std::string& path, std::string& error);
+  // Reads path; a missing file is an empty profile unless mustExist. False
+  // with error set for a line without "=" or a file that cannot be read
+  // (unreadable() then tells the two apart).
+  bool Load(const std::string& path, std::string& error, bool mustExist = false);
+  bool unreadable() const { return unreadable_; }
   bool Save(const std::string& path) const;
   // Replaces the value of name (compared ignoring case), or appends it.
   void Set(const std::string& name, const std::string& value);
@@ -35,6 +37,7 @@ class Profile {
     Entry entry;
   };
   std::vector<Line> lines_;
+  bool unreadable_ = false;
 };
 
 // The parameter number name stands for among the engine's names (index 0 is

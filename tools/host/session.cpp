@@ -6,10 +6,26 @@
 
 namespace cryptlib::host {
 
+namespace {
+
+// The module's PIN source (vendor parameter 8).
+constexpr int32_t kPinSourceParameter = 8;
+
+std::string ProfileFromEnvironment() {
+  const char* fromEnvironment = std::getenv("CRYPTLIB_PROFILE");
+  return fromEnvironment != nullptr ? fromEnvironment : "";
+}
+
+}  // namespace
+
 std::string ProfilePath(const Options& options) {
   if (options.Has("profile")) return options.Get("profile");
-  const char* fromEnvironment = std::getenv("CRYPTLIB_PROFILE");
-  return fromEnvironment != nullptr && *fromEnvironment != '\0' ? fromEnvironment : "cryptlib.profile";
+  const std::string fromEnvironment = ProfileFromEnvironment();
+  return !fromEnvironment.empty() ? fromEnvironment : "cryptlib.profile";
+}
+
+bool ProfileNamed(const Options& options) {
+  return options.Has("profile") || !ProfileFromEnvironment().empty();
 }
 
 bool Session::Open(const Options& options, Output& out, bool applyProfile) {
@@ -27,14 +43,22 @@ bool Session::Open(const Options& options, Output& out, bool applyProfile) {
     exitCode = Fail(out, "GetCryptObj returned nil", kExitNoEngine);
     return false;
   }
-  return !applyProfile || ApplyProfile(ProfilePath(options), out);
+  if (!applyProfile) return true;
+  if (!ApplyProfile(ProfilePath(options), ProfileNamed(options), out)) return false;
+  // A PIN source on the line outranks the profile's.
+  if (!options.Has("pin-source")) return true;
+  const Status status = engine_->SetParam(kPinSourceParameter, options.Get("pin-source"));
+  if (status.ok()) return true;
+  out.Add("parameter", "--pin-source");
+  exitCode = Fail(out, status);
+  return false;
 }
 
-bool Session::ApplyProfile(const std::string& path, Output& out) {
+bool Session::ApplyProfile(const std::string& path, bool mustExist, Output& out) {
   Profile profile;
   std::string error;
-  if (!profile.Load(path, error)) {
-    exitCode = Fail(out, error, kExitUsage);
+  if (!profile.Load(path, error, mustExist)) {
+    exitCode = Fail(out, error, profile.unreadable() ? kExitFile : kExitUsage);
     return false;
   }
   const std::vector<Profile::Entry> entries = profile.Entries();
@@ -62,6 +86,11 @@ int Session::Fail(Output& out, const Status& status) const {
   out.Add("error", engine_->ErrorText(status.code));
   out.Add("last_error", engine_->LastError());
   return kExitFailed;
+}
+
+int Session::Refuse(Output& out, const Status& status) const {
+  Fail(out, status);
+  return kExitRefused;
 }
 
 int Session::Fail(Output& out, const std::string& message, int exitCode) {

@@ -18,6 +18,9 @@ namespace cryptlib::host {
 // The profile file a command reads: --profile, else $CRYPTLIB_PROFILE, else
 // "cryptlib.profile" in the current directory.
 std::string ProfilePath(const Options& options);
+// Whether the profile was named (--profile, $CRYPTLIB_PROFILE): then it must
+// exist; the default file may be absent.
+bool ProfileNamed(const Options& options);
 
 class Session {
  public:
@@ -33,12 +36,15 @@ class Session {
 
   // Adds the failure's code and texts to out; answers kExitFailed.
   int Fail(Output& out, const Status& status) const;
+  // The same for data the engine refused (a signature, an encryption):
+  // answers kExitRefused.
+  int Refuse(Output& out, const Status& status) const;
   // A check of the tool's own (a file that cannot be read, a bad argument).
   static int Fail(Output& out, const std::string& message, int exitCode);
   int exitCode = 0;
 
  private:
-  bool ApplyProfile(const std::string& path, Output& out);
+  bool ApplyProfile(const std::string& path, bool mustExist, Output& out);
 
   EngineLibrary library_;
   std::unique_ptr<EngineClient> engine_;

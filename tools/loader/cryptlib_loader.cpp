@@ -4,6 +4,7 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <link.h>
 #endif
 
 namespace cryptlib::host {
@@ -19,15 +20,31 @@ void* OpenModule(const std::string& path, std::string& error) {
 void* Symbol(void* module, const char* name) {
   return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
 }
-void CloseModule(void* module) { FreeLibrary(static_cast<HMODULE>(module)); }
+void CloseModule(void* module) {
+  FreeLibrary(static_cast<HMODULE>(module));
+}
+std::string ModulePath(void* module) {
+  char path[MAX_PATH * 4] = {};
+  const DWORD length = GetModuleFileNameA(static_cast<HMODULE>(module), path, sizeof path);
+  return std::string(path, length);
+}
 #else
 void* OpenModule(const std::string& path, std::string& error) {
   void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (module == nullptr) error = dlerror();
   return module;
 }
-void* Symbol(void* module, const char* name) { return dlsym(module, name); }
-void CloseModule(void* module) { dlclose(module); }
+void* Symbol(void* module, const char* name) {
+  return dlsym(module, name);
+}
+void CloseModule(void* module) {
+  dlclose(module);
+}
+std::string ModulePath(void* module) {
+  link_map* map = nullptr;
+  if (dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr) return "";
+  return map->l_name;
+}
 #endif
 
 }  // namespace
@@ -36,12 +53,16 @@ bool EngineLibrary::Load(const std::string& nameOrPath) {
   Unload();
   module_ = OpenModule(nameOrPath, error_);
   if (module_ == nullptr) return false;
-#define CRYPTLIB_LOADER_BIND(ordinal, name)                                           \
-  api_.name = reinterpret_cast<decltype(&::name)>(Symbol(module_, #name));            \
+#define CRYPTLIB_LOADER_BIND(ordinal, name)                                \
+  api_.name = reinterpret_cast<decltype(&::name)>(Symbol(module_, #name)); \
   if (api_.name != nullptr) ++bound_;
   CRYPTLIB_EXPORT_LIST(CRYPTLIB_LOADER_BIND)
 #undef CRYPTLIB_LOADER_BIND
   return true;
+}
+
+std::string EngineLibrary::Path() const {
+  return module_ == nullptr ? "" : ModulePath(module_);
 }
 
 void EngineLibrary::Unload() {

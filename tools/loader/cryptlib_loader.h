@@ -31,6 +31,9 @@ class EngineLibrary {
   // Number of exports that were found (76 for a complete library).
   int boundCount() const { return bound_; }
   const Exports& api() const { return api_; }
+  // The file the library was loaded from, as the system's loader found it;
+  // empty when none is loaded.
+  std::string Path() const;
   const Exports* operator->() const { return &api_; }
 
   // Whether a library of this path is loaded in the process right now.
