@@ -2,7 +2,9 @@
 
 #include "common/windows_path.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
