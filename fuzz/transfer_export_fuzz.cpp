@@ -59,7 +59,9 @@ void WriteText(const fs::path& path, const std::string& text) {
 
 std::set<std::string> Names(const fs::path& directory) {
   std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(directory)) names.insert(entry.path().filename().string());
+  // The directory's lock file is the engine's bookkeeping, not a certificate.
+  for (const auto& entry : fs::directory_iterator(directory))
+    if (entry.path().filename() != ".lock") names.insert(entry.path().filename().string());
   return names;
 }
 

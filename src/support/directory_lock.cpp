@@ -1,6 +1,9 @@
 #include "support/directory_lock.h"
 
+#include <cstdint>
 #include <map>
+#include <mutex>
+#include <utility>
 
 #include "platform/platform.h"
 #include "support/fileutil.h"
@@ -8,11 +11,19 @@
 namespace cryptlib {
 namespace {
 
-// The lock files this thread holds, by path with one spelling: a second
-// open of the same file would wait for the first forever.
-std::map<std::string, int>& HeldByThisThread() {
-  thread_local std::map<std::string, int> held;
-  return held;
+// The lock files each thread holds, by thread and path with one spelling: a
+// second open of the same file would wait for the first forever. Process-wide
+// and never destroyed, so that nothing of the library runs at thread or
+// process exit (a thread_local with a destructor would be called after the
+// host unloaded the library).
+struct HeldLocks {
+  std::mutex mutex;
+  std::map<std::pair<uint32_t, std::string>, int> counts;
+};
+
+HeldLocks& HeldByThreads() {
+  static HeldLocks* held = new HeldLocks();
+  return *held;
 }
 
 std::string Key(const std::string& path) {
@@ -28,23 +39,30 @@ std::string Key(const std::string& path) {
 
 DirectoryLock::DirectoryLock(const std::string& directory)
     : path_(Key(IncludeBackslash(directory) + kDirectoryLockName)) {
-  auto& held = HeldByThisThread();
-  auto found = held.find(path_);
-  if (found != held.end()) {
-    ++found->second;
-    nested_ = true;
-    return;
+  const auto key = std::make_pair(platform::CurrentThreadId(), path_);
+  {
+    const std::lock_guard<std::mutex> hold(HeldByThreads().mutex);
+    auto found = HeldByThreads().counts.find(key);
+    if (found != HeldByThreads().counts.end()) {
+      ++found->second;
+      nested_ = true;
+      return;
+    }
   }
   handle_ = platform::Os().AcquireFileLock(IncludeBackslash(directory) + kDirectoryLockName);
-  if (handle_ != nullptr) held[path_] = 1;
+  if (handle_ == nullptr) return;
+  const std::lock_guard<std::mutex> hold(HeldByThreads().mutex);
+  HeldByThreads().counts[key] = 1;
 }
 
 DirectoryLock::~DirectoryLock() {
-  auto& held = HeldByThisThread();
-  auto found = held.find(path_);
-  if (found == held.end()) return;
-  if (--found->second > 0) return;
-  held.erase(found);
+  {
+    const std::lock_guard<std::mutex> hold(HeldByThreads().mutex);
+    auto found = HeldByThreads().counts.find(std::make_pair(platform::CurrentThreadId(), path_));
+    if (found == HeldByThreads().counts.end()) return;
+    if (--found->second > 0) return;
+    HeldByThreads().counts.erase(found);
+  }
   platform::Os().ReleaseFileLock(handle_);
 }
 
