@@ -211,8 +211,11 @@ int32_t Verify(Context& context, const void* data, int32_t* length, const void* 
   }
   X509StackPtr signers(CMS_get0_signers(cms.get()));
   if (!signers || sk_X509_num(signers.get()) < 1) Fail(kErrNoSignature, "no signer");
+  // Every signer must be trusted, not only the one reported.
+  for (int i = 0; i < sk_X509_num(signers.get()); ++i) {
+    CheckSigner(context, candidates.known(), sk_X509_value(signers.get(), i), candidates.stack(), checkTime);
+  }
   X509* signer = sk_X509_value(signers.get(), 0);
-  CheckSigner(context, candidates.known(), signer, candidates.stack(), checkTime);
   if (!detached) {
     // Attached: the content goes back to the start of the caller's buffer.
     std::string plain = BioText(out.get());

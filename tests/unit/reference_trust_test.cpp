@@ -195,6 +195,25 @@ TEST_F(ReferenceTrustRulesTest, FiledHoldersNameOverAnotherKeyIsRefused) {
   }
 }
 
+// A trusted signer beside one nobody vouches for: every signer counts.
+TEST_F(ReferenceTrustRulesTest, OneUntrustedSignerAmongSeveralRefusesTheWhole) {
+  if (!HaveOpenSslTool()) GTEST_SKIP() << "no openssl command line";
+  const std::string key = dir_ / "dan.key", request = dir_ / "dan.csr", certificate = dir_ / "dan.crt";
+  ASSERT_EQ(RunCommand("openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj /C=RU/O=Bank/CN=Dan "
+                       "-keyout " +
+                       key + " -out " + request),
+            0);
+  ASSERT_TRUE(bank_.ca().Issue(request, certificate, 0x60));
+  ASSERT_EQ(Verify(bobSession_, SignWith("dan", certificate, key, false), false), 0) << bobSession_.LastError();
+  Forge("forged", "/C=RU/O=Bank/CN=Alice", false);
+  const std::string both = dir_ / "both.der";
+  ASSERT_EQ(RunCommand("openssl cms -sign -binary -md sha256 -outform DER -signer " + certificate + " -inkey " + key +
+                       " -signer " + (dir_ / "forged.crt") + " -inkey " + (dir_ / "forged.key") + " -in " +
+                       (dir_ / "data.bin") + " -out " + both),
+            0);
+  EXPECT_EQ(Verify(bobSession_, ReadFile(both), false), ref::kErrUntrustedSigner);
+}
+
 // Revocation lists are read from the key directory's CRL when parameter 26
 // is empty, as authorities are from its CA.
 TEST_F(ReferenceTrustRulesTest, ListsOfTheKeyDirectoryRevoke) {
