@@ -30,6 +30,8 @@ class LongNameGeneration : public RemoteGenerationTest {
     keys_.WriteFile("own.pem", FakeCertificate(kLongSubject));
     AddCertificate(kLongName + ".pem", kLongSubject);
   }
+  // The subject of the request the start left in the remote directory.
+  std::string RequestSubject() const { return RecordField(ReadWhole(remote_ / "Tmp_cert.pem"), "Subject"); }
 };
 
 TEST_F(LongNameGeneration, TheNewKeyIsProtectedForTheFullUidAndNamedAfterIt) {
