@@ -160,10 +160,15 @@ std::string IncludeBackslash(const std::string& path) {
 bool DeleteTree(const std::string& directory, bool removeSelf) {
   if (!DirectoryExists(directory)) return false;
   const std::string prefix = IncludeBackslash(directory);
+  // Every entry, names beginning with "." too: a tree cannot go while a
+  // hidden file (another program's temporary left by a crash) stays in it.
   std::vector<DirEntry> entries;
-  const bool listed = ListEntries(prefix + "*.*", entries);
+  const bool listed = Os().ListDirectory(prefix + "*.*", entries);
   bool result = listed;
   for (const DirEntry& entry : entries) {
+    if (entry.name.empty() || (entry.attributes & platform::kAttrVolume) != 0) continue;
+    // A directory that stays keeps its lock file: another process may hold it.
+    if (entry.name == kDirectoryLockName && !removeSelf) continue;
     const std::string path = prefix + entry.name;
     if (IsDirectoryEntry(entry)) {
       result = DeleteTree(path, true) && result;
