@@ -30,11 +30,11 @@ std::string Bare(const std::string& name) {
   return name.size() > 2 && name.front() == '[' && name.back() == ']' ? name.substr(1, name.size() - 2) : name;
 }
 
-BoundOption AddOption(CLI::App& app, const OptionSpec& spec) {
-  if (spec.value.empty()) return {spec.name.substr(2), app.add_flag(spec.name, spec.help), true};
-  CLI::Option* option = app.add_option(spec.name, spec.help);
-  option->type_name(spec.value);
-  return {spec.name.substr(2), option, false};
+BoundOption AddOption(CLI::App& app, const OptionSpec& declared) {
+  if (declared.value.empty()) return {declared.name.substr(2), app.add_flag(declared.name, declared.help), true};
+  CLI::Option* option = app.add_option(declared.name, declared.help);
+  option->type_name(declared.value);
+  return {declared.name.substr(2), option, false};
 }
 
 // The parser: the common options on the tool, one subcommand per command.
@@ -47,7 +47,7 @@ class Parser {
     app_.footer("Run '" + std::string(kTool) +
                 " COMMAND --help' for a command's arguments; docs/host-tool.md "
                 "and cryptlib-host(1) describe them all.");
-    for (const OptionSpec& spec : CommonOptions()) common_.push_back(AddOption(app_, spec));
+    for (const OptionSpec& declared : CommonOptions()) common_.push_back(AddOption(app_, declared));
     const std::string versionHelp = "print the tool's, the engine's and the module's versions";
     version_ = app_.add_flag("--version", versionHelp);
     for (const Command& command : commands) Add(command);
@@ -107,10 +107,10 @@ class Parser {
       option->required(Bare(argument) == argument);
       bound.arguments.push_back(option);
     }
-    for (const OptionSpec& spec : command.options) bound.options.push_back(AddOption(*app, spec));
+    for (const OptionSpec& declared : command.options) bound.options.push_back(AddOption(*app, declared));
     // Also here, so that the command's help lists them; before the command
     // they reach the tool's own.
-    for (const OptionSpec& spec : CommonOptions()) bound.options.push_back(AddOption(*app, spec));
+    for (const OptionSpec& declared : CommonOptions()) bound.options.push_back(AddOption(*app, declared));
     commands_.push_back(bound);
   }
 
