@@ -110,6 +110,20 @@ TEST(DeleteTree, KeepsTheDirectoryWithoutRemoveSelf) {
   EXPECT_FALSE(DeleteTree(dir.path() + "\\missing", true));
 }
 
+// Hidden names (a killed writer's temporary) go too, or the directory could
+// never be emptied; the lock file of a directory that stays is kept.
+TEST(DeleteTree, RemovesHiddenEntriesButKeepsAStayingDirectorysLock) {
+  TestDir dir;
+  dir.WriteFile("tree/.lock", "");
+  dir.WriteFile("tree/KEYS/.a.key.~1-2-3.tmp", "torn");
+  dir.WriteFile("tree/KEYS/.lock", "");
+  EXPECT_TRUE(DeleteTree(dir.path() + "\\tree", false));
+  EXPECT_FALSE(dir.Exists("tree/KEYS"));
+  EXPECT_TRUE(dir.Exists("tree/.lock"));
+  EXPECT_TRUE(DeleteTree(dir.path() + "\\tree", true));
+  EXPECT_FALSE(dir.Exists("tree"));
+}
+
 // A delete that fails does not stop the others, is reported, and keeps the
 // directory that still holds the file.
 TEST(DeleteTree, ContinuesAfterAFailedDelete) {
