@@ -12,18 +12,18 @@ namespace cryptlib {
 namespace {
 
 // The lock files each thread holds, by thread and path with one spelling: a
-// second open of the same file would wait for the first forever. Process-wide
-// and never destroyed, so that nothing of the library runs at thread or
-// process exit (a thread_local with a destructor would be called after the
-// host unloaded the library).
+// second open of the same file would wait for the first forever. One table for
+// the process (a thread_local with a destructor would be called after the
+// host unloaded the library), destroyed when the library is unloaded like all
+// its process-wide state.
 struct HeldLocks {
   std::mutex mutex;
   std::map<std::pair<uint32_t, std::string>, int> counts;
 };
 
 HeldLocks& HeldByThreads() {
-  static HeldLocks* held = new HeldLocks();
-  return *held;
+  static HeldLocks held;
+  return held;
 }
 
 std::string Key(const std::string& path) {
