@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <new>
 
 #include <atomic>
 #include <cerrno>
@@ -40,7 +41,9 @@ std::string NameOf(const std::string& path) {
 class PowerCut {
  public:
   static PowerCut& Instance() {
-    static PowerCut* instance = new PowerCut();  // never destroyed: used until the last file change
+    // In static storage, never destroyed: used until the last file change.
+    alignas(PowerCut) static unsigned char storage[sizeof(PowerCut)];
+    static PowerCut* instance = new (storage) PowerCut();
     return *instance;
   }
 

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <sstream>
 #include <vector>
 
@@ -235,7 +236,10 @@ class PassphraseCache {
 };
 
 PassphraseCache& Cache() {
-  static PassphraseCache* cache = new PassphraseCache();  // used until exit
+  // In static storage, never destroyed: used until exit, and emptied (wiped)
+  // by the module's release; nothing of it is left on the heap at unload.
+  alignas(PassphraseCache) static unsigned char storage[sizeof(PassphraseCache)];
+  static PassphraseCache* cache = new (storage) PassphraseCache();
   return *cache;
 }
 
