@@ -18,12 +18,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "common/test_os.h"
 #include "host/support/fake_root.h"
+#include "host/support/random_uids.h"
 
 namespace cryptlib::test {
 
@@ -33,99 +33,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr size_t kHostRoom = 39;
-
 int EnvironmentNumber(const char* name, int fallback) {
   const std::string value = GetEnv(name);
   return value.empty() ? fallback : std::atoi(value.c_str());
 }
 
-std::string Fold(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
+std::string Fold(const std::string& text) {
+  return FoldUid(text);
 }
-
-// What the host's 40-byte buffer holds of uid.
-std::string HostCut(const std::string& uid) {
-  if (uid.size() <= kHostRoom) return uid;
-  size_t count = kHostRoom;
-  while (count > 0 && (static_cast<unsigned char>(uid[count]) & 0xC0) == 0x80) --count;
-  return uid.substr(0, count);
-}
-
-class UidGenerator {
- public:
-  explicit UidGenerator(std::mt19937& random) : random_(random) {}
-
-  // A fresh UID, now and then built from an earlier one.
-  std::string Next(const std::vector<std::string>& earlier) {
-    const int kind = Pick(10);
-    if (!earlier.empty() && kind == 0) return CaseVariant(earlier[Pick(earlier.size())]);
-    if (!earlier.empty() && kind == 1) {
-      // A long shared beginning: the host sees both cut the same.
-      const std::string& base = earlier[Pick(earlier.size())];
-      if (base.size() > kHostRoom + 2) return Trimmed(base.substr(0, kHostRoom + 1) + Piece() + Piece());
-    }
-    return Random(1 + Pick(120));
-  }
-
- private:
-  size_t Pick(size_t count) { return std::uniform_int_distribution<size_t>(0, count - 1)(random_); }
-
-  std::string Piece() {
-    static const char* const kLatin = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    static const char* const kPunctuation = "-_,()&'!+@#$%=~[]{}";
-    switch (Pick(6)) {
-      case 0:
-      case 1:
-        return std::string(1, kLatin[Pick(62)]);
-      case 2: {
-        // A Cyrillic letter, U+0410 to U+044F, two bytes in UTF-8.
-        const unsigned code = 0x410 + static_cast<unsigned>(Pick(64));
-        return {static_cast<char>(0xC0 | (code >> 6)), static_cast<char>(0x80 | (code & 0x3F))};
-      }
-      case 3:
-        return " ";
-      case 4:
-        return std::string(1, kPunctuation[Pick(19)]);
-      default:
-        return ".";
-    }
-  }
-
-  // A name the module keeps as it is: no blank at either end, no "..".
-  static std::string Trimmed(std::string uid) {
-    while (!uid.empty() && (uid.back() == ' ' || uid.back() == '.')) uid.pop_back();
-    while (!uid.empty() && uid.front() == ' ') uid.erase(0, 1);
-    for (size_t at; (at = uid.find("..")) != std::string::npos;) uid.erase(at, 1);
-    for (size_t at; (at = uid.find("  ")) != std::string::npos;) uid.erase(at, 1);
-    return uid.empty() ? "X" : uid;
-  }
-
-  std::string Random(size_t bytes) {
-    std::string uid;
-    while (uid.size() < bytes) {
-      const std::string piece = Piece();
-      if (uid.size() + piece.size() > 120) break;
-      uid += piece;
-    }
-    return Trimmed(uid);
-  }
-
-  std::string CaseVariant(std::string uid) {
-    for (char& c : uid) {
-      if (Pick(2) == 0) continue;
-      if (c >= 'a' && c <= 'z')
-        c = static_cast<char>(c - 'a' + 'A');
-      else if (c >= 'A' && c <= 'Z')
-        c = static_cast<char>(c - 'A' + 'a');
-    }
-    return uid;
-  }
-
-  std::mt19937& random_;
-};
 
 // The store as the engine should keep it: per case-folded UID the spelling
 // its file has and the party whose certificate was included last.
