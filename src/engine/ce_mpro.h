@@ -171,6 +171,10 @@ class TMPro1CryptoEngine : public TCryptoEngine {
   // set) or copying it, after moving the holder's present certificate aside
   // to a numbered backup; then hands it to the open context.
   int32_t InternalIncludePublicKey(const std::string& directory, const std::string& source, bool move);
+  // CE_BAD_UID when the certificate file names the current user (letter case
+  // aside, as the store names files) but is not his own certificate (another
+  // subject or serial): filed, it would stand in for his own in the store.
+  int32_t RefuseStrangerUnderOwnUid(const std::string& file, const std::string& uid);
   // Hands a certificate file to the open vendor context of the current
   // parameters (or clears the cache when the module cannot take one).
   int32_t UpdateCertCashByFile(const std::string& file);

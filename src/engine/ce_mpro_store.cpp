@@ -179,6 +179,7 @@ int32_t TMPro1CryptoEngine::InternalIncludePublicKey(const std::string& director
     // The UID is the certificate's own word: it names a file only when that
     // file stays inside the directory.
     if (const int32_t result = CheckUidFileName(uid)) return result;
+    if (const int32_t result = RefuseStrangerUnderOwnUid(source, uid)) return result;
 
     const std::string target = directory + CertificateFileName(uid);
     // Filed already (the own certificate kept in the directory): moving it
@@ -197,6 +198,21 @@ int32_t TMPro1CryptoEngine::InternalIncludePublicKey(const std::string& director
     }
     return UpdateCertCashByFile(target);
   });
+}
+
+int32_t TMPro1CryptoEngine::RefuseStrangerUnderOwnUid(const std::string& file, const std::string& uid) {
+  // Without a readable own certificate there is no own UID to protect.
+  const std::string own = ExpandRootPath(TrimmedParam(kParamOwnCertificate));
+  std::string ownUid;
+  if (own.empty() || !FileExists(own) || ReadCertFileField(own, UIDField(), ownUid) != CE_OK) return CE_OK;
+  if (!SameTextAscii(uid, ownUid)) return CE_OK;
+  for (const char* field : {"CN", "SN"}) {
+    std::string ownLine, line;
+    if (ReadCertSubjectLine(own, field, ownLine) != CE_OK || ReadCertSubjectLine(file, field, line) != CE_OK ||
+        line != ownLine)
+      return CE_BAD_UID;
+  }
+  return CE_OK;
 }
 
 int32_t TMPro1CryptoEngine::UpdateCertCashByFile(const std::string& file) {

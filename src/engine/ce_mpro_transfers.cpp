@@ -179,6 +179,7 @@ int32_t TMPro1CryptoEngine::IncludePublicKeyTransfer(const char* transfer) {
     };
     if (const int32_t result = ReadCertFileField(saved, UIDField(), uid)) return discard(result);
     if (const int32_t result = CheckUidFileName(uid)) return discard(result);
+    if (const int32_t result = RefuseStrangerUnderOwnUid(saved, uid)) return discard(result);
     // The holder's present file (".pem", else ".cer") is backed up; it comes
     // back unless the new certificate is filed. Declared before the
     // retirement, the lock covers a rollback too.

@@ -218,7 +218,7 @@ class ReferenceProperty : public ::testing::Test {
         if (sender == receiver) continue;
         const host::Status status = engine->ImportTransfer(transfers[sender]);
         const Filed filed{(*poolHolders_)[sender].uid, sender, 0};
-        FileInModel((*poolStores_)[receiver], (*poolHolders_)[receiver].uid, filed, status.code,
+        FileInModel((*poolStores_)[receiver], receiver, (*poolHolders_)[receiver].uid, filed, status.code,
                     engine->Explain(status));
       }
     }
@@ -284,22 +284,19 @@ class ReferenceProperty : public ::testing::Test {
     return names;
   }
 
-  // What the engine's answer to filing a certificate means for the store
-  // of receiverUid's holder: another holder spelled as the receiver himself
-  // may be refused (his own certificate file stays either way, checked after
-  // each step); anything else is filed over the entry of its folded UID.
-  static void FileInModel(StoreModel& store, const std::string& receiverUid, const Filed& filed, int32_t code,
-                          const std::string& explanation) {
-    const bool ownSpelling = FoldUid(filed.spelling) == FoldUid(receiverUid) && filed.spelling != receiverUid;
-    if (!ownSpelling) {
-      EXPECT_EQ(code, 0) << "filing '" << filed.spelling << "': " << explanation;
-    }
+  // Filing another holder's certificate under the receiver's own UID (in any
+  // letter case) is refused (-110): it would stand in for his own in the
+  // store. Anything else is filed over the entry of its folded UID.
+  static void FileInModel(StoreModel& store, size_t receiver, const std::string& receiverUid, const Filed& filed,
+                          int32_t code, const std::string& explanation) {
+    const bool stranger = filed.holder != receiver && FoldUid(filed.spelling) == FoldUid(receiverUid);
+    EXPECT_EQ(code, stranger ? -110 : 0) << "filing '" << filed.spelling << "': " << explanation;
     if (code == 0) store[FoldUid(filed.spelling)] = filed;
   }
 
   void Filing(size_t receiver, size_t holder, int32_t code, const std::string& explanation) {
     const Filed filed{holders_[holder].uid, holder, holders_[holder].generation};
-    FileInModel(stores_[receiver], holders_[receiver].uid, filed, code, explanation + Trace());
+    FileInModel(stores_[receiver], receiver, holders_[receiver].uid, filed, code, explanation + Trace());
   }
 
   void IncludeFile(size_t receiver, size_t holder) {
@@ -554,6 +551,25 @@ TEST_F(ReferenceProperty, ReplacedKeysAreOwnerOnly) {
   CheckKeyFilesPrivate(1);
   const fs::perms others = fs::perms::group_read | fs::perms::others_read;
   EXPECT_EQ(fs::status(holders_[1].Path("keys/mk.db3")).permissions() & others, fs::perms::none);
+}
+
+// A holder whose UID differs from a user's own only in letter case is not
+// filed in that user's store: it would replace the store's copy of his own
+// certificate, and his remote start and own transfer would then find a
+// certificate his keys do not fit.
+TEST_F(ReferenceProperty, AnotherHolderSpelledAsTheOwnUidIsRefused) {
+  ASSERT_NO_FATAL_FAILURE(RestorePool());
+  std::string variant = holders_[2].commonName;
+  for (char& c : variant)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  ReplaceKeys(1, variant);
+  TransferOwn(1, 2);
+  IncludeFile(2, 1);
+  ASSERT_FALSE(HasFailure());
+  std::string transfer;
+  EXPECT_TRUE(Engine(2)->OwnTransfer(transfer).ok());
+  ReplaceKeys(2, "Renamed");
+  CheckInvariants();
 }
 
 TEST_F(ReferenceProperty, RandomHoldersKeepTheirKeysAndReachTheirLatestCertificate) {
