@@ -5,8 +5,9 @@
 // Latin and Cyrillic letters, digits, spaces and punctuation a file name
 // allows, letter-case variants and long shared beginnings of other holders'
 // UIDs). After each step:
-//   - the latest inclusion per case-folded UID in a store can be encrypted
-//     for and decrypts for its holder (while the holder still has that key);
+//   - the latest inclusion per case-folded UID in a store (one party's per
+//     step) can be encrypted for and decrypts for its holder (while the
+//     holder still has that key);
 //   - a signature verifies as its true signer or not at all;
 //   - every party keeps its own certificate and keys, and the engine names
 //     it by its current UID;
@@ -17,11 +18,13 @@
 //
 // Key generation is slow, so the parties are enrolled once into a pool that
 // every case starts from (a copy); only remote replacements make new keys.
-// CRYPTLIB_PROPERTY_REFERENCE_CASES sets the number of cases (default 3),
+// CRYPTLIB_PROPERTY_REFERENCE_CASES sets the number of cases (default 3, or
+// a twentieth of CRYPTLIB_PROPERTY_CASES when that is larger),
 // CRYPTLIB_PROPERTY_SEED the first seed (default 1), which also makes the
 // pool. A failed case prints how to replay it and the steps it took.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -51,6 +54,14 @@ constexpr size_t kAbonents = 3;
 int EnvironmentNumber(const char* name, int fallback) {
   const std::string value = test::GetEnv(name);
   return value.empty() ? fallback : std::atoi(value.c_str());
+}
+
+// A case here costs what twenty of the fake module's property test do: a
+// run that asks for more of those (CI's sanitizer job) gets a twentieth of
+// them here, unless it names a number for this test.
+int ReferenceCases() {
+  const int fakeCases = EnvironmentNumber("CRYPTLIB_PROPERTY_CASES", 0);
+  return EnvironmentNumber("CRYPTLIB_PROPERTY_REFERENCE_CASES", std::max(3, fakeCases / 20));
 }
 
 // The process's temporary directory, private to this program: whatever the
@@ -348,19 +359,25 @@ class ReferenceProperty : public ::testing::Test {
     const std::string full = entry->second.spelling;
     const std::string spelling = std::vector<std::string>{full, HostCut(full), FoldUid(full)}[Pick(3)];
     Note(Name(sender) + " encrypts for '" + spelling + "'");
+    EncryptFor(sender, spelling, Pick(holders_.size()));
+  }
+
+  // sender encrypts for spelling: the answer the model expects, the holder
+  // it reaches decrypts while he has that key, outsider (unless he is that
+  // holder) does not.
+  void EncryptFor(size_t sender, const std::string& spelling, size_t outsider) {
     const Filed* target = nullptr;
-    const int32_t expected = Expected(store, spelling, target);
+    const int32_t expected = Expected(stores_[sender], spelling, target);
     const std::string document = "document " + std::to_string(seed_) + " for " + spelling;
     std::string data = document;
     auto engine = Engine(sender);
     if (!engine) return;
     const host::Status status = engine->Encrypt(data, spelling);
-    ASSERT_EQ(status.code, expected) << engine->Explain(status) << Trace();
+    ASSERT_EQ(status.code, expected) << "for '" << spelling << "': " << engine->Explain(status) << Trace();
     if (expected != 0) return;
-    const size_t other = Pick(holders_.size());
-    if (other != target->holder) {
+    if (outsider != target->holder) {
       std::string copy = data, recipient;
-      EXPECT_FALSE(Engine(other)->Decrypt(copy, recipient).ok()) << Name(other) << " decrypted" << Trace();
+      EXPECT_FALSE(Engine(outsider)->Decrypt(copy, recipient).ok()) << Name(outsider) << " decrypted" << Trace();
     }
     if (target->generation != holders_[target->holder].generation) return;
     std::string recipient;
@@ -463,8 +480,17 @@ class ReferenceProperty : public ::testing::Test {
       CheckOwnIdentity(party);
       CheckKeyFilesPrivate(party);
     }
+    CheckStoreReachesLatest(Pick(holders_.size()));
     EXPECT_TRUE(fs::is_empty(TempInsideRoot())) << "left in the temporary directory" << Trace();
     CheckProcessTempHoldsOnlyRoots();
+  }
+
+  // Every holder one party's store has filed: the latest inclusion under
+  // each folded UID is what an encryption for it reaches. One party per
+  // step keeps a case within seconds.
+  void CheckStoreReachesLatest(size_t party) {
+    const StoreModel store = stores_[party];
+    for (const auto& [folded, entry] : store) EncryptFor(party, entry.spelling, entry.holder);
   }
 
   void CheckOwnIdentity(size_t party) {
@@ -573,7 +599,7 @@ TEST_F(ReferenceProperty, AnotherHolderSpelledAsTheOwnUidIsRefused) {
 }
 
 TEST_F(ReferenceProperty, RandomHoldersKeepTheirKeysAndReachTheirLatestCertificate) {
-  const int cases = EnvironmentNumber("CRYPTLIB_PROPERTY_REFERENCE_CASES", 3);
+  const int cases = ReferenceCases();
   for (int index = 0; index < cases && !HasFailure(); ++index) RunCase(static_cast<uint32_t>(first_ + index), index);
 }
 
