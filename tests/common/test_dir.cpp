@@ -1,5 +1,6 @@
 #include "common/test_dir.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -23,16 +24,31 @@ namespace cryptlib::test {
 namespace {
 
 // Read-only directories inside a root (tests of refused writes) would stop
-// remove_all: everything gets its owner's permissions back first.
-void RemoveTree(const std::string& path) {
-  std::error_code error;
-  fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, error);
-  for (auto it = fs::recursive_directory_iterator(path, fs::directory_options::skip_permission_denied, error);
-       !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-    if (it->is_directory(error) && !it->is_symlink(error))
-      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
+// remove_all: everything gets its owner's permissions back first. A removal
+// that meets a change under it (a file appearing in a directory being
+// emptied) is tried again; true when the root is gone.
+bool RemoveTree(const std::string& path, std::error_code& error) {
+  constexpr int kAttempts = 5;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    error.clear();
+    std::error_code ignored;
+    fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ignored);
+    for (auto it = fs::recursive_directory_iterator(path, fs::directory_options::skip_permission_denied, ignored);
+         !ignored && it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+      if (it->is_directory(ignored) && !it->is_symlink(ignored))
+        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    }
+    fs::remove_all(path, error);
+    if (!fs::exists(path, ignored)) return true;
   }
-  fs::remove_all(path, error);
+  return false;
+}
+
+// Says which root stays and why, so that a leak names its cause in the log.
+void RemoveTreeOrReport(const std::string& path) {
+  std::error_code error;
+  if (!RemoveTree(path, error))
+    std::fprintf(stderr, "test root %s could not be removed: %s\n", path.c_str(), error.message().c_str());
 }
 
 // The roots this process made and has not removed yet. Roots that live for
@@ -57,21 +73,25 @@ class LiveRoots {
     makers_.erase(path);
   }
 
- private:
   // The roots this process made; those it inherited belong to its parent.
   void RemoveOwn() {
     std::lock_guard<std::mutex> hold(lock_);
     for (const auto& [path, maker] : makers_)
-      if (maker == CRYPTLIB_TEST_PID()) RemoveTree(path);
+      if (maker == CRYPTLIB_TEST_PID()) RemoveTreeOrReport(path);
     makers_.clear();
   }
 
+ private:
   std::mutex lock_;
   std::map<std::string, decltype(CRYPTLIB_TEST_PID())> makers_;
   bool registered_ = false;
 };
 
 }  // namespace
+
+void RemoveTestRootsBeforeAbort() {
+  LiveRoots::Get().RemoveOwn();
+}
 
 TestDir::TestDir() {
   std::random_device random;
@@ -88,8 +108,9 @@ TestDir::TestDir() {
 }
 
 TestDir::~TestDir() {
-  RemoveTree(path_);
-  LiveRoots::Get().Remove(path_);
+  // A root that cannot go now stays registered: the exit tries it again.
+  std::error_code error;
+  if (RemoveTree(path_, error)) LiveRoots::Get().Remove(path_);
 }
 
 void TestDir::WriteFile(const std::string& relative, const std::string& contents) const {

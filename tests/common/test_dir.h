@@ -28,6 +28,11 @@ class TestDir {
   std::string path_;
 };
 
+// Removes every root this process made and has not removed yet, for a
+// program about to abort (a watchdog's verdict): abort() runs no exit
+// handlers.
+void RemoveTestRootsBeforeAbort();
+
 // Every file below root (relative path with "/" -> contents) but the
 // directories' lock files (".lock"); empty when the directory does not exist.
 using FileTree = std::map<std::string, std::string>;

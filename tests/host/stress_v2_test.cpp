@@ -82,6 +82,7 @@ class Watchdog {
     if (done_.wait_for(hold, kWatchdogBound, [this] { return finished_; })) return;
     std::fprintf(stderr, "watchdog: %s did not finish within %lld s (deadlock?)\n", what_,
                  static_cast<long long>(kWatchdogBound.count()));
+    RemoveTestRootsBeforeAbort();
     std::abort();
   }
 
