@@ -31,14 +31,21 @@ std::string KeyDirectory(const Options& options, const EngineClient& engine) {
 int ChangeFailed(const ref::PassphraseChange& change, const std::string& current, const std::string& next,
                  Output& out) {
   out.Add("code", change.code);
-  if (change.code == kWrongPassphrase) {
+  if (change.code == kWrongPassphrase && current.empty()) {
+    // Without a current source the module tries the new passphrase, as
+    // for a container whose first passphrase was being set.
+    out.Add("error",
+            "wrong passphrase: the key container is already under a passphrase, which the one from PIN source " + next +
+                " does not open; give the current one with --pin-source; nothing was changed");
+    out.Add("pin_source", next);
+  } else if (change.code == kWrongPassphrase) {
     out.Add("error", PassphraseFailureText(change.code, current) + "; nothing was changed");
     out.Add("pin_source", current);
   } else if (change.code == kPassphraseUnavailable) {
     out.Add("error", "no passphrase from the PIN sources (current: " + (current.empty() ? "none" : current) +
                          ", new: " + (next.empty() ? "none" : next) + "); nothing was changed");
   } else {
-    out.Add("error", "the passphrase was not changed");
+    out.Add("error", "the passphrase was not changed: " + change.message);
   }
   out.Add("module_error", change.message);
   return change.code == kKeyDirectoryFailure ? kExitFile : kExitFailed;
