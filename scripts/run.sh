@@ -4,7 +4,9 @@
 # demo: in a fresh installation root with the OpenSSL reference module, a bank
 # and its abonents generate keys, get certificates, exchange transfers,
 # encrypt, sign, revoke and replace keys remotely, through the engine's
-# exports as a banking client calls them. The demo exits non-zero when a
+# exports as a banking client calls them. The abonents' keys are under a
+# passphrase from the PIN source env:CRYPTLIB_DEMO_PASSPHRASE, which the demo
+# sets itself. The demo exits non-zero when a
 # step fails. Before it, the self-check binds every export with the module
 # installed and without one.
 set -euo pipefail

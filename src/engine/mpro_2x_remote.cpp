@@ -158,6 +158,11 @@ bool TMPro2xCryptoEngine::RG_CopyKeyFiles(const std::string& source) {
   for (const char* name : {"mk.db3", "masks.db3", "kek.opq"})
     if (!CopyFileContents(from + name, to + name)) return false;
   CopyFileContents(from + "rand.opq", to + "rand.opq");
+  // A container under a passphrase: the new key must be sealed under the
+  // container's own passphrase key. Without pin.opq beside the copy the
+  // module would make a second one in R, which the exchange leaves behind,
+  // and the new key could never be opened again.
+  if (FileExists(from + "pin.opq") && !CopyFileContents(from + "pin.opq", to + "pin.opq")) return false;
   // Key files wait here: no one but the user may look in.
   if (!DirectoryExists(to + kKeysDirectory)) platform::Os().CreatePrivateDirectory(to + kKeysDirectory);
   return CopyTree(from + kKeysDirectory, to + kKeysDirectory);

@@ -64,8 +64,14 @@ TEST(DocFlows, HostToolFlowsRunAsWritten) {
   const ToolResult result =
       RunShell("cd " + dir.path() + " && PATH=" + toolDirectory + ":$PATH CRYPTLIB_PROFILE= bash -x flow.sh 2>&1");
   EXPECT_EQ(result.status, 0) << result.output;
-  // The last block ends with Bob asking who he is: the new keys' holder.
+  // The remote replacement ends with Bob asking who he is: the new keys' holder.
   EXPECT_NE(result.output.find("uid: bob ("), std::string::npos) << result.output;
+  // The passphrase flow ran through: set, changed, and the old one refused.
+  EXPECT_NE(result.output.find("passphrase: set"), std::string::npos) << result.output;
+  EXPECT_NE(result.output.find("passphrase: changed"), std::string::npos) << result.output;
+  EXPECT_NE(result.output.find("wrong passphrase: the passphrase from PIN source env:ALICE_PASSPHRASE"),
+            std::string::npos)
+      << result.output;
 }
 
 }  // namespace

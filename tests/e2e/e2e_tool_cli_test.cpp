@@ -113,7 +113,7 @@ TEST_F(ToolLineTest, EveryCommandHasItsOwnHelp) {
       "encrypt",     "decrypt",     "sign",        "verify",        "attach",        "detach",       "export",
       "inspect",     "import",      "include-ca",  "save-transfer", "match",         "include-cert", "remove-cert",
       "include-crl", "report",      "remote type", "remote start",  "remote finish", "bank init",    "bank issue",
-      "bank crl",    "bank answer", "demo"};
+      "bank crl",    "bank answer", "demo",        "keys passwd"};
   for (const std::string& command : commands) {
     EXPECT_NE(list.output.find(command.substr(0, command.find(' '))), std::string::npos) << command;
     const ToolResult help = RunToolStdout(command + " --help");
@@ -136,6 +136,8 @@ TEST_F(ToolLineTest, JsonIsOneObjectOnEveryPath) {
       "whoami --profile " + At("missing.profile") + " --json",
       "params --json --library " + At("no-such-library.so"),
       "bank crl " + At("crl") + " --ca " + At("ca") + " --revoke zz --json",
+      "keys passwd --json",
+      "keys passwd --key-dir " + At("no-keys") + " --new-pin-source env:HOME --json",
   };
   for (const std::string& line : lines) {
     const ToolResult result = RunToolStdout(line);

@@ -214,6 +214,78 @@ TEST_F(ToolCommandTest, PinSourceReachesParameter8) {
   EXPECT_NE(result.output.find("\"value\": \"env:CRYPTLIB_PIN\"}"), std::string::npos) << result.output;
 }
 
+// Alice's container under a passphrase: keys passwd changes it in place,
+// and what the old passphrase opened only the new one opens.
+class ToolPassphraseTest : public ToolCommandTest {
+ protected:
+  void SetUp() override {
+    ToolCommandTest::SetUp();
+    setenv("TOOL_TEST_FIRST", "first passphrase", 1);
+    setenv("TOOL_TEST_SECOND", "second passphrase", 1);
+    setenv("TOOL_TEST_WRONG", "not the passphrase", 1);
+    dir_.WriteFile("order.txt", "Payment order 7: 100.00 RUB\n");
+    const Result set = As("alice", "keys passwd --new-pin-source env:TOOL_TEST_FIRST");
+    ASSERT_EQ(set.status, 0) << set.output;
+    ASSERT_NE(set.output.find("passphrase: set"), std::string::npos) << set.output;
+  }
+  Result SignAs(const std::string& source) const {
+    return As("alice", "sign " + (dir_ / "order.txt") + " " + (dir_ / "order.sig") + " --force --pin-source " + source);
+  }
+  std::string PinFile() const { return dir_.ReadFile("alice/keys/pin.opq"); }
+};
+
+TEST_F(ToolPassphraseTest, PasswdChangesThePassphraseAndAWrongOneChangesNothing) {
+  ASSERT_EQ(SignAs("env:TOOL_TEST_FIRST").status, 0);
+  const std::string before = PinFile();
+  Result result = As("alice", "keys passwd --pin-source env:TOOL_TEST_WRONG --new-pin-source env:TOOL_TEST_SECOND");
+  EXPECT_EQ(result.status, 3) << result.output;
+  EXPECT_NE(result.output.find("wrong passphrase: the passphrase from PIN source env:TOOL_TEST_WRONG"),
+            std::string::npos)
+      << result.output;
+  EXPECT_EQ(PinFile(), before);
+  EXPECT_EQ(SignAs("env:TOOL_TEST_FIRST").status, 0);
+
+  result = As("alice", "keys passwd --json --pin-source env:TOOL_TEST_FIRST --new-pin-source env:TOOL_TEST_SECOND");
+  EXPECT_EQ(result.status, 0) << result.output;
+  EXPECT_TRUE(IsOneJsonObject(result.output)) << result.output;
+  EXPECT_NE(result.output.find("\"passphrase\": \"changed\""), std::string::npos) << result.output;
+  EXPECT_EQ(SignAs("env:TOOL_TEST_FIRST").status, 3);
+  result = SignAs("env:TOOL_TEST_SECOND");
+  ASSERT_EQ(result.status, 0) << result.output;
+  EXPECT_EQ(As("bob", "import " + (dir_ / "alice.transfer")).status, 0);
+  EXPECT_EQ(As("bob", "verify " + (dir_ / "order.txt") + " " + (dir_ / "order.sig")).status, 0);
+
+  result = As("alice", "keys passwd --pin-source env:TOOL_TEST_SECOND --remove");
+  EXPECT_EQ(result.status, 0) << result.output;
+  EXPECT_FALSE(dir_.Exists("alice/keys/pin.opq"));
+  EXPECT_EQ(As("alice", "sign " + (dir_ / "order.txt") + " " + (dir_ / "order.sig") + " --force").status, 0);
+}
+
+// Every command that opens keys says the passphrase is wrong (or missing)
+// and which PIN source it asked, with status 3: the data was not judged.
+TEST_F(ToolPassphraseTest, WrongOrMissingPassphraseIsNamedWithItsSource) {
+  ASSERT_EQ(As("bob", "import " + (dir_ / "alice.transfer")).status, 0);
+  ASSERT_EQ(As("bob", "encrypt " + (dir_ / "order.txt") + " " + (dir_ / "order.enc") + " --to alice").status, 0);
+  const std::string wrong = " --pin-source env:TOOL_TEST_WRONG";
+  for (const std::string& command :
+       {"sign " + (dir_ / "order.txt") + " " + (dir_ / "order.sig") + wrong,
+        "decrypt " + (dir_ / "order.enc") + " " + (dir_ / "order.out") + wrong, "generate" + wrong}) {
+    const Result result = As("alice", command);
+    EXPECT_EQ(result.status, 3) << command << "\n" << result.output;
+    EXPECT_NE(result.output.find("wrong passphrase: the passphrase from PIN source env:TOOL_TEST_WRONG does not "
+                                 "open the key container"),
+              std::string::npos)
+        << command << "\n"
+        << result.output;
+  }
+  EXPECT_FALSE(dir_.Exists("order.out"));
+  const Result missing = RunToolStdout("sign " + (dir_ / "order.txt") + " " + (dir_ / "order.sig") + " --json --root " +
+                                       dir_.path() + " --profile " + Profile("alice"));
+  EXPECT_TRUE(IsOneJsonObject(missing.output)) << missing.output;
+  EXPECT_NE(missing.output.find("no PIN source is set"), std::string::npos) << missing.output;
+  EXPECT_NE(missing.output.find("\"pin_source\": \"\""), std::string::npos) << missing.output;
+}
+
 TEST_F(ToolCommandTest, ParamsSetKeepsTheValueInTheProfile) {
   Result result = As("alice", "params set EncryptionAlgorithm DES-EDE3-CBC");
   ASSERT_EQ(result.status, 0) << result.output;

@@ -5,6 +5,7 @@
 
 #include "command_io.h"
 #include "commands.h"
+#include "files.h"
 #include "install_paths.h"
 #include "platform/platform.h"
 #include "session.h"
@@ -14,6 +15,22 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The module is copied through a temporary beside the target that is
+// renamed over it: an interrupted copy leaves no half module for the engine
+// to bind, and an existing one is replaced the same way on every platform
+// (MinGW's std::filesystem::copy_file refuses to overwrite an existing
+// file even when told to).
+bool InstallModule(const std::string& module, const fs::path& target, bool replace, std::string& reason) {
+  std::string bytes;
+  std::error_code error;
+  fs::create_directories(target.parent_path(), error);
+  if (error) {
+    reason = error.message();
+    return false;
+  }
+  return ReadWholeFile(module, bytes, reason) && WriteWholeFile(target.string(), bytes, reason, replace);
+}
+
 int InitRoot(const Options& options, Output& out) {
   const std::string module = options.Get("module", ReferenceModulePath());
   if (module.empty())
@@ -22,11 +39,9 @@ int InitRoot(const Options& options, Output& out) {
   std::error_code error;
   if (fs::exists(target, error) && !options.Has("force"))
     return Session::Fail(out, target.string() + " exists (--force replaces it)", kExitFile);
-  fs::create_directories(target.parent_path(), error);
-  if (!error) fs::copy_file(module, target, fs::copy_options::overwrite_existing, error);
-  if (error)
-    return Session::Fail(out, "cannot install " + module + " as " + target.string() + ": " + error.message(),
-                         kExitFile);
+  std::string reason;
+  if (!InstallModule(module, target, options.Has("force"), reason))
+    return Session::Fail(out, "cannot install " + module + " as " + target.string() + ": " + reason, kExitFile);
   out.Add("root", options.Word(1));
   out.Add("module", target.string());
   return kExitOk;

@@ -42,6 +42,11 @@ class Parser {
  public:
   explicit Parser(const std::vector<Command>& commands)
       : app_("Drives the CryptLib engine like a banking client.", kTool) {
+    // On Windows CLI11 would read "/word" as an option: a path such as
+    // "/srv/bank" (the current drive's root, and every POSIX path under
+    // Wine) would stop being an argument. Options are "--name" only; the
+    // subcommands added below inherit this.
+    app_.allow_windows_style_options(false);
     app_.require_subcommand(0, 1);
     app_.fallthrough();
     app_.footer("Run '" + std::string(kTool) +

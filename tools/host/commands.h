@@ -47,6 +47,7 @@ std::vector<Command> DataCommands();
 std::vector<Command> StoreCommands();
 std::vector<Command> TransferCommands();
 std::vector<Command> KeyCommands();
+std::vector<Command> PasswdCommands();  // with the reference module's key container
 std::vector<Command> RootCommands();
 std::vector<Command> BankCommands();
 std::vector<Command> DemoCommands();

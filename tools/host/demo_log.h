@@ -38,6 +38,11 @@ std::string ReportValue(const std::string& report, const std::string& key);
 // ":" ("10:01" for 4097).
 std::string SerialPairs(long serial);
 
+// Checks that every key file of the party's container is under the
+// passphrase (the reference module marks them "Passphrase: pin.opq") and
+// notes how many there are.
+bool KeysUnderPassphrase(const Party& party, StepLog& log);
+
 // A new engine of the party; nullptr with the failure logged.
 std::unique_ptr<EngineClient> OpenEngine(World& world, const std::string& party, StepLog& log);
 

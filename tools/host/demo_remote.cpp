@@ -63,7 +63,8 @@ bool RemoteReplacementStep(World& world, StepLog& log) {
                   "Alice reads her new certificate") &&
          log.Check(ReportValue(report, "SN") == SerialPairs(answer.serial),
                    "her certificate is the new one (serial " + std::to_string(answer.serial) + ", was " +
-                       std::to_string(oldSerial) + ")");
+                       std::to_string(oldSerial) + ")") &&
+         KeysUnderPassphrase(world.party("Alice"), log);
 }
 
 // Alice's new transfer reaches Bob; her new signature verifies, and what

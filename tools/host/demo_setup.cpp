@@ -1,7 +1,9 @@
 // Demo steps that set the world up: the installation, the bank's authority,
 // keys and certificates for every party, their directories and the
 // exchange of public key transfers.
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "demo_log.h"
 #include "files.h"
@@ -15,8 +17,43 @@ namespace fs = std::filesystem;
 constexpr int32_t kGeneratedAwaitingCertificate = -100;
 
 const char* const kParties[] = {"Bank", "Alice", "Bob", "Carol"};
+const char* const kAbonents[] = {"Alice", "Bob", "Carol"};
+
+// The abonents' passphrase comes from an environment variable the demo sets
+// for itself; the bank's own client keeps a container without a passphrase,
+// as containers made before passphrases do.
+constexpr char kPassphraseVariable[] = "CRYPTLIB_DEMO_PASSPHRASE";
+constexpr char kDemoPassphrase[] = "correct horse battery staple";
+constexpr char kPassphraseMarker[] = "Passphrase: pin.opq";
+
+void PutAbonentsUnderPassphrase(World& world, StepLog& log) {
+  setenv(kPassphraseVariable, kDemoPassphrase, 1);
+  const std::string source = std::string("env:") + kPassphraseVariable;
+  for (const char* name : kAbonents) world.party(name).pinSource = source;
+  log.Note("the demo sets " + std::string(kPassphraseVariable) +
+           " itself: the abonents' keys are under a passphrase from PIN source " + source + " (parameter 8)");
+}
+
+bool StartsWith(const fs::path& file, const std::string& prefix) {
+  std::ifstream in(file);
+  std::string line;
+  return std::getline(in, line) && line == prefix;
+}
 
 }  // namespace
+
+bool KeysUnderPassphrase(const Party& party, StepLog& log) {
+  int total = 0, underPassphrase = 0;
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(party.Path("keys/KEYS"), error)) {
+    if (entry.path().extension() != ".key") continue;
+    ++total;
+    if (StartsWith(entry.path(), kPassphraseMarker)) ++underPassphrase;
+  }
+  return log.Check(total > 0 && underPassphrase == total && fs::exists(party.Path("keys/pin.opq")),
+                   party.name() + "'s " + std::to_string(total) + " key file(s): " + std::to_string(underPassphrase) +
+                       " under the passphrase (pin.opq)");
+}
 
 bool InstallStep(World& world, StepLog& log) {
   std::error_code error;
@@ -25,6 +62,7 @@ bool InstallStep(World& world, StepLog& log) {
   if (error) return log.Fail("cannot install " + world.modulePath + ": " + error.message());
   log.Note("installation root " + world.root + ", vendor module in EXE/mplug2.so");
   for (const char* name : kParties) world.parties[name] = std::make_unique<Party>(world.root, name, world.algorithms);
+  PutAbonentsUnderPassphrase(world, log);
   std::unique_ptr<EngineClient> engine = OpenEngine(world, "Bank", log);
   if (engine == nullptr) return false;
   log.Note("algorithms: cipher " + engine->ParamValue(4) + ", signature " + engine->ParamValue(5));
@@ -54,6 +92,7 @@ bool GenerateStep(World& world, StepLog& log) {
     if (!log.Check(report.find("CN=" + std::string(name)) != std::string::npos,
                    std::string("the request names CN=") + name))
       return false;
+    if (!world.party(name).pinSource.empty() && !KeysUnderPassphrase(world.party(name), log)) return false;
   }
   return true;
 }

@@ -13,6 +13,7 @@ enum : int {
   kCipher = 4,
   kSignature = 5,
   kPrivateKeyFile = 7,
+  kPinSource = 8,
   kRequestFile = 9,
   kCountry = 11,
   kOrganisation = 14,
@@ -57,6 +58,7 @@ std::vector<std::pair<int, std::string>> Party::Parameters() const {
                                                          {kKeyMedia, Path("keys")},
                                                          {kCaDir, Path("keys/CA")},
                                                          {kCrlDir, Path("keys/CRL")}};
+  if (!pinSource.empty()) parameters.emplace_back(kPinSource, pinSource);
   if (!privateKeyFile.empty()) {
     // The module opens a key directory as a container and refuses one that
     // holds none; a party whose key comes from another tool has no key

@@ -43,6 +43,9 @@ class Party {
   // A key made by another tool (unencrypted PEM): parameter 7 when set,
   // and then no key directory (set it after the tree is laid out).
   std::string privateKeyFile;
+  // Parameter 8 when set: the party's keys are under a passphrase from this
+  // PIN source.
+  std::string pinSource;
 
  private:
   std::string home_;

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "passphrase_text.h"
+
 namespace cryptlib::host {
 namespace {
 
@@ -65,8 +67,10 @@ std::string EngineClient::LastError() const {
 }
 
 std::string EngineClient::Explain(const Status& status) const {
-  std::string text =
-      std::string(status.call) + " answered " + std::to_string(status.code) + ": " + ErrorText(status.code);
+  const std::string meaning = IsPassphraseFailure(status.code)
+                                  ? PassphraseFailureText(status.code, ParamValue(kPinSourceParameter))
+                                  : ErrorText(status.code);
+  std::string text = std::string(status.call) + " answered " + std::to_string(status.code) + ": " + meaning;
   const std::string last = LastError();
   if (!last.empty()) text += " (last error: " + last + ")";
   return text;

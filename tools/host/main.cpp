@@ -20,6 +20,10 @@ std::vector<Command> AllCommands() {
   std::vector<Command> all;
   for (auto group :
        {SelfCheckCommands, ParamCommands, DataCommands, StoreCommands, TransferCommands, KeyCommands, RootCommands
+#ifdef CRYPTLIB_HOST_WITH_PASSWD
+        ,
+        PasswdCommands
+#endif
 #ifdef CRYPTLIB_HOST_WITH_BANK
         ,
         BankCommands, DemoCommands

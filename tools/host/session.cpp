@@ -3,13 +3,11 @@
 #include <cstdlib>
 
 #include "commands.h"
+#include "passphrase_text.h"
 
 namespace cryptlib::host {
 
 namespace {
-
-// The module's PIN source (vendor parameter 8).
-constexpr int32_t kPinSourceParameter = 8;
 
 std::string ProfileFromEnvironment() {
   const char* fromEnvironment = std::getenv("CRYPTLIB_PROFILE");
@@ -83,12 +81,20 @@ bool Session::ApplyProfile(const std::string& path, bool mustExist, Output& out)
 int Session::Fail(Output& out, const Status& status) const {
   out.Add("call", status.call);
   out.Add("code", status.code);
-  out.Add("error", engine_->ErrorText(status.code));
+  if (IsPassphraseFailure(status.code)) {
+    const std::string pinSource = engine_->ParamValue(kPinSourceParameter);
+    out.Add("error", PassphraseFailureText(status.code, pinSource));
+    out.Add("pin_source", pinSource);
+  } else {
+    out.Add("error", engine_->ErrorText(status.code));
+  }
   out.Add("last_error", engine_->LastError());
   return kExitFailed;
 }
 
 int Session::Refuse(Output& out, const Status& status) const {
+  // Keys that stayed closed say nothing about the data: not a refusal.
+  if (IsPassphraseFailure(status.code)) return Fail(out, status);
   Fail(out, status);
   return kExitRefused;
 }

@@ -34,10 +34,13 @@ class Session {
   EngineClient& engine() { return *engine_; }
   EngineLibrary& library() { return library_; }
 
-  // Adds the failure's code and texts to out; answers kExitFailed.
+  // Adds the failure's code and texts to out; answers kExitFailed. Keys
+  // that stayed closed for their passphrase are said so, with the PIN
+  // source that was asked (pin_source).
   int Fail(Output& out, const Status& status) const;
   // The same for data the engine refused (a signature, an encryption):
-  // answers kExitRefused.
+  // answers kExitRefused (kExitFailed for a passphrase failure: the data
+  // was not judged).
   int Refuse(Output& out, const Status& status) const;
   // A check of the tool's own (a file that cannot be read, a bad argument).
   static int Fail(Output& out, const std::string& message, int exitCode);
