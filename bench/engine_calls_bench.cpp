@@ -31,17 +31,6 @@ class LogTrimmer {
   uint32_t calls_ = 0;
 };
 
-// The buffers of one operation: the input every call starts from, the
-// in-place work buffer, a detached signature and the UID outputs.
-struct Buffers {
-  std::vector<char> plain;
-  std::vector<char> input;  // the envelope or the data with its attached signature
-  std::vector<char> work;
-  std::vector<char> signature;
-  int32_t signatureLength = 0;
-  std::vector<char> uid;
-};
-
 using Call = std::function<int32_t(Buffers&)>;
 
 // One operation through the engine and through the module directly.
@@ -50,11 +39,6 @@ struct Operation {
   std::function<Call(CRYPT_HANDLE)> engine;
   std::function<Call(const VendorTable&, DirectContext&)> vendor;
 };
-
-int32_t Restore(Buffers& buffers, const std::vector<char>& from) {
-  std::memcpy(buffers.work.data(), from.data(), from.size());
-  return static_cast<int32_t>(from.size());
-}
 
 std::vector<Operation> Operations() {
   const host::Exports& api = Installation::Get().api();
@@ -143,44 +127,6 @@ std::vector<Operation> Operations() {
   };
 }
 
-// Buffers for size bytes of data, with the envelope and the signatures made
-// once by the module on a context of the engine's values.
-Buffers PrepareBuffers(size_t size, const std::vector<std::string>& snapshot) {
-  const VendorTable& v = Installation::Get().vendor();
-  DirectContext context(v, snapshot, false);
-  Buffers b;
-  b.plain = Payload(size);
-  const size_t room = static_cast<size_t>(v.GetMaxEncodeAddition() + v.GetMaxSignatureLength()) + 1024;
-  b.work.assign(size + room, '\0');
-  b.uid.assign(static_cast<size_t>(v.GetMaxUIDLength()) + 64, '\0');
-  b.signature.assign(static_cast<size_t>(v.GetMaxSignatureLength()), '\0');
-  b.signatureLength = static_cast<int32_t>(b.signature.size());
-  if (v.SignData(context.Get(), b.plain.data(), static_cast<int32_t>(size), b.signature.data(), &b.signatureLength,
-                 "") != 0)
-    throw std::runtime_error("cannot sign the payload");
-  return b;
-}
-
-// The in-place input of the operation (an envelope for DecodeData, signed
-// data for RemoveSign), made by the module.
-void PrepareInput(Buffers& b, const std::string& operation, const std::vector<std::string>& snapshot) {
-  const VendorTable& v = Installation::Get().vendor();
-  DirectContext context(v, snapshot, false);
-  int32_t length = Restore(b, b.plain);
-  int32_t result = 0;
-  if (operation == "DecodeData") {
-    result = v.EncodeData(context.Get(), b.work.data(), &length, "");
-  } else if (operation == "RemoveSign") {
-    int32_t capacity = v.GetMaxSignatureLength() + length;
-    result = v.SignData(context.Get(), b.work.data(), length, nullptr, &capacity, "");
-    length = capacity;
-  } else {
-    return;
-  }
-  if (result != 0) throw std::runtime_error("cannot prepare the input of " + operation);
-  b.input.assign(b.work.begin(), b.work.begin() + length);
-}
-
 void RunCalls(benchmark::State& state, Buffers& buffers, const Call& call, const std::function<std::string()>& why) {
   LogTrimmer trimmer;
   const int32_t first = call(buffers);
@@ -213,21 +159,6 @@ void RegisterCall(const Operation& operation, bool fresh, size_t size) {
     DirectContext context(v, engine.Snapshot(), fresh);
     RunCalls(state, buffers, operation.vendor(v, context), [] { return std::string("vendor call failed"); });
   });
-}
-
-std::string Join(const std::vector<std::string>& items, size_t count) {
-  std::string joined;
-  for (size_t i = 0; i < count; ++i) joined += (i > 0 ? ";" : "") + items[i];
-  return joined;
-}
-
-// The snapshot of the engine's temporary binding that reads a recipient's
-// subject line: the certificate file as the engine names it and the UID field.
-std::vector<std::string> SubjectSnapshot(size_t count, const std::string& uid) {
-  std::vector<std::string> snapshot(count);
-  snapshot[0] = Installation::Get().scenario().certificateDirectory + "\\" + uid + ".pem";
-  snapshot[19] = "CN";
-  return snapshot;
 }
 
 void RegisterRecipients(size_t count) {

@@ -122,6 +122,58 @@ std::vector<char> Payload(size_t size) {
   return data;
 }
 
+int32_t Restore(Buffers& buffers, const std::vector<char>& from) {
+  std::memcpy(buffers.work.data(), from.data(), from.size());
+  return static_cast<int32_t>(from.size());
+}
+
+Buffers PrepareBuffers(size_t size, const std::vector<std::string>& snapshot) {
+  const VendorTable& v = Installation::Get().vendor();
+  DirectContext context(v, snapshot, false);
+  Buffers b;
+  b.plain = Payload(size);
+  const size_t room = static_cast<size_t>(v.GetMaxEncodeAddition() + v.GetMaxSignatureLength()) + 1024;
+  b.work.assign(size + room, '\0');
+  b.uid.assign(static_cast<size_t>(v.GetMaxUIDLength()) + 64, '\0');
+  b.signature.assign(static_cast<size_t>(v.GetMaxSignatureLength()), '\0');
+  b.signatureLength = static_cast<int32_t>(b.signature.size());
+  if (v.SignData(context.Get(), b.plain.data(), static_cast<int32_t>(size), b.signature.data(), &b.signatureLength,
+                 "") != 0)
+    throw std::runtime_error("cannot sign the payload");
+  return b;
+}
+
+void PrepareInput(Buffers& b, const std::string& operation, const std::vector<std::string>& snapshot) {
+  const VendorTable& v = Installation::Get().vendor();
+  DirectContext context(v, snapshot, false);
+  int32_t length = Restore(b, b.plain);
+  int32_t result = 0;
+  if (operation == "DecodeData") {
+    result = v.EncodeData(context.Get(), b.work.data(), &length, "");
+  } else if (operation == "RemoveSign") {
+    int32_t capacity = v.GetMaxSignatureLength() + length;
+    result = v.SignData(context.Get(), b.work.data(), length, nullptr, &capacity, "");
+    length = capacity;
+  } else {
+    return;
+  }
+  if (result != 0) throw std::runtime_error("cannot prepare the input of " + operation);
+  b.input.assign(b.work.begin(), b.work.begin() + length);
+}
+
+std::string Join(const std::vector<std::string>& items, size_t count) {
+  std::string joined;
+  for (size_t i = 0; i < count; ++i) joined += (i > 0 ? ";" : "") + items[i];
+  return joined;
+}
+
+std::vector<std::string> SubjectSnapshot(size_t count, const std::string& uid) {
+  std::vector<std::string> snapshot(count);
+  snapshot[0] = Installation::Get().scenario().certificateDirectory + "\\" + uid + ".pem";
+  snapshot[19] = "CN";
+  return snapshot;
+}
+
 void EncryptThroughEngine(benchmark::State& state, const Engine& engine, size_t size, const char* recipients) {
   const host::Exports& api = Installation::Get().api();
   const std::vector<char> plain = Payload(size);

@@ -114,6 +114,31 @@ int64_t WallMillisecond();
 // Deterministic payload of size bytes.
 std::vector<char> Payload(size_t size);
 
+// The buffers of one operation: the input every call starts from, the
+// in-place work buffer, a detached signature and the UID outputs.
+struct Buffers {
+  std::vector<char> plain;
+  std::vector<char> input;  // the envelope or the data with its attached signature
+  std::vector<char> work;
+  std::vector<char> signature;
+  int32_t signatureLength = 0;
+  std::vector<char> uid;
+};
+
+// Copies from into the work buffer; its length.
+int32_t Restore(Buffers& buffers, const std::vector<char>& from);
+// Buffers for size bytes of data, with the envelope and the signatures made
+// once by the module on a context of the engine's values.
+Buffers PrepareBuffers(size_t size, const std::vector<std::string>& snapshot);
+// The in-place input of the operation (an envelope for DecodeData, signed
+// data for RemoveSign), made by the module.
+void PrepareInput(Buffers& b, const std::string& operation, const std::vector<std::string>& snapshot);
+// The first count items joined with ";", as a host names recipients.
+std::string Join(const std::vector<std::string>& items, size_t count);
+// The snapshot of the engine's temporary binding that reads a recipient's
+// subject line: the certificate file as the engine names it and the UID field.
+std::vector<std::string> SubjectSnapshot(size_t count, const std::string& uid);
+
 // The benchmark loop of an engine encryption: each iteration encrypts a
 // payload of size bytes in place for recipients through the exports. A
 // failure ends the run with the code and the engine's last error.

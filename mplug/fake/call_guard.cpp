@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cstring>
 #include <map>
@@ -19,6 +20,7 @@ struct HookState {
   std::string log;
   std::mutex scriptMutex;
   std::map<std::string, std::pair<int32_t, int32_t>> scripts;  // function -> (result, remaining; < 0 forever)
+  std::atomic<bool> anyScript{false};                          // scripts is not empty
   std::atomic<int32_t> inCall{0};
   std::atomic<int32_t> overlaps{0};
   std::atomic<int32_t> maxConcurrent{0};
@@ -84,21 +86,45 @@ CallScope::~CallScope() {
 
 std::optional<int32_t> TakeScriptedResult(const char* function) {
   HookState& hooks = Hooks();
+  // Most calls find no script: they take no lock and make no key.
+  if (!hooks.anyScript.load(std::memory_order_acquire)) return std::nullopt;
   std::lock_guard lock(hooks.scriptMutex);
   auto it = hooks.scripts.find(function);
   if (it == hooks.scripts.end()) return std::nullopt;
   auto& [result, remaining] = it->second;
   int32_t answer = result;
-  if (remaining > 0 && --remaining == 0) hooks.scripts.erase(it);
+  if (remaining > 0 && --remaining == 0) {
+    hooks.scripts.erase(it);
+    hooks.anyScript.store(!hooks.scripts.empty(), std::memory_order_release);
+  }
   return answer;
 }
 
 void LogCall(const char* function, const Args& args, int32_t result, bool scripted) {
-  std::string line = std::string(function) + "(" + args.str() + ") = " + std::to_string(result);
-  if (scripted) line += " [scripted]";
+  // The line is put together before the lock and without an allocation
+  // while it is short (a size query's is), so that logging a query costs
+  // little more than a module's query itself.
+  char shortLine[160];
+  std::string longLine;
+  const std::string& text = args.str();
+  const size_t nameLength = std::strlen(function);
+  char* line = shortLine;
+  const size_t most = nameLength + text.size() + 32;
+  if (most > sizeof shortLine) {
+    longLine.resize(most);
+    line = longLine.data();
+  }
+  char* end = line;
+  end = std::copy_n(function, nameLength, end);
+  *end++ = '(';
+  end = std::copy(text.begin(), text.end(), end);
+  end = std::copy_n(") = ", 4, end);
+  end = std::to_chars(end, end + 12, result).ptr;
+  if (scripted) end = std::copy_n(" [scripted]", 11, end);
+  *end++ = '\n';
   HookState& hooks = Hooks();
   std::lock_guard lock(hooks.logMutex);
-  hooks.log += line + "\n";
+  hooks.log.append(line, static_cast<size_t>(end - line));
 }
 
 }  // namespace fake
@@ -125,11 +151,13 @@ extern "C" void FakeScriptResult(const char* function, int32_t result, int32_t t
   if (function == nullptr || times == 0) return;
   std::lock_guard lock(Hooks().scriptMutex);
   Hooks().scripts[function] = {result, times};
+  Hooks().anyScript.store(true, std::memory_order_release);
 }
 
 extern "C" void FakeScriptClear(void) {
   std::lock_guard lock(Hooks().scriptMutex);
   Hooks().scripts.clear();
+  Hooks().anyScript.store(false, std::memory_order_release);
 }
 
 extern "C" int32_t FakeOverlapCount(void) {

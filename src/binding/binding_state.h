@@ -13,6 +13,7 @@
 
 #include "binding/context_node.h"
 #include "binding/function_table.h"
+#include "binding/param_snapshot.h"
 #include "platform/platform.h"
 #include "support/rwsyncs.h"
 
@@ -59,8 +60,9 @@ class BindingState {
   std::recursive_mutex callLock;
   std::atomic<bool> libraryThreadSafe{false};
   std::mutex loadLock;
-  // Contexts by cache key; guarded by cacheLock.
-  std::unordered_map<std::string, std::unique_ptr<TMesProCashNode>> contextCache;
+  // Contexts by cache key; guarded by cacheLock. Looked up by a key whose
+  // hash the caller may have worked out before (ContextKeyHash).
+  std::unordered_map<std::string, std::unique_ptr<TMesProCashNode>, ContextKeyHash, std::equal_to<>> contextCache;
   TRWCriticalSection cacheLock;
 
  private:

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <iterator>
 #include <mutex>
+#include <utility>
 
 #include "binding/binding_state.h"
 #include "binding/mprodll.h"
@@ -39,7 +40,7 @@ void CloseExpiredContexts() {
 std::string ContextKey(const ParamSnapshot& snapshot, int32_t paramCount) {
   const size_t keyed = paramCount > 1 ? std::min(static_cast<size_t>(paramCount - 1), snapshot.size()) : 0;
   if (keyed == 0) return "UnknownParamNode";
-  // Built on every cached call: one allocation, no temporary strings.
+  // One allocation, no temporary strings.
   constexpr size_t kLengthDigits = 20;
   size_t capacity = 0;
   for (size_t i = 0; i < keyed; ++i) capacity += snapshot[i].size() + kLengthDigits + 1;
@@ -52,6 +53,16 @@ std::string ContextKey(const ParamSnapshot& snapshot, int32_t paramCount) {
     key += snapshot[i];
   }
   return key;
+}
+
+KeyedSnapshot MakeKeyedSnapshot(ParamSnapshot values, int32_t keyCount) {
+  KeyedSnapshot keyed;
+  keyed.key = ContextKey(values, keyCount);
+  keyed.keyHash = ContextKeyHash()(keyed.key);
+  keyed.lifetime = ContextLifetime(values);
+  keyed.keyCount = keyCount;
+  keyed.values = std::move(values);
+  return keyed;
 }
 
 int32_t ContextLifetime(const ParamSnapshot& snapshot) {
@@ -67,6 +78,10 @@ int32_t ContextLifetime(const ParamSnapshot& snapshot) {
 }
 
 MPlugContext FindContext(int32_t lifetime, const std::string& key) {
+  return FindContext(lifetime, HashedKey{key, ContextKeyHash()(key)});
+}
+
+MPlugContext FindContext(int32_t lifetime, const HashedKey& key) {
   const auto& cache = Binding().contextCache;
   const auto found = cache.find(key);
   if (found == cache.end()) return 0;

@@ -30,6 +30,7 @@ int32_t ContextLifetime(const ParamSnapshot& snapshot);
 // The cached context for key when its age is at most both the requested and
 // the stored lifetime, else 0. The caller holds the cache lock.
 MPlugContext FindContext(int32_t lifetime, const std::string& key);
+MPlugContext FindContext(int32_t lifetime, const HashedKey& key);
 // A live context for key, or a new one opened with the snapshot's values
 // (replacing an expired one); 0 when the module or "DoneCrypto" is missing.
 // The caller holds the cache lock for writing.

@@ -65,16 +65,16 @@ class TMProDLL : public TCrypto_DLL {
   };
 
   // --- calls on a cached context: -6 when no context can be opened ---
-  int32_t EncodeData(const ParamSnapshot& snapshot, void* data, int32_t* length, const char* recipients);
-  int32_t DecodeData(const ParamSnapshot& snapshot, void* data, int32_t* length, char* uid);
-  int32_t SignData(const ParamSnapshot& snapshot, const void* data, int32_t length, void* signature,
-                   int32_t* signatureLength, const char* signer);
-  int32_t VerifyData(const ParamSnapshot& snapshot, const void* data, int32_t* length, const void* signature,
+  int32_t EncodeData(SnapshotRef snapshot, void* data, int32_t* length, const char* recipients);
+  int32_t DecodeData(SnapshotRef snapshot, void* data, int32_t* length, char* uid);
+  int32_t SignData(SnapshotRef snapshot, const void* data, int32_t length, void* signature, int32_t* signatureLength,
+                   const char* signer);
+  int32_t VerifyData(SnapshotRef snapshot, const void* data, int32_t* length, const void* signature,
                      int32_t signatureLength, char* uid);
   // -1 without any call when the module lacks the function.
-  int32_t VerifyDataIgnoreTime(const ParamSnapshot& snapshot, const void* data, int32_t* length, const void* signature,
+  int32_t VerifyDataIgnoreTime(SnapshotRef snapshot, const void* data, int32_t* length, const void* signature,
                                int32_t signatureLength, char* uid);
-  int32_t GetCurrentUID(const ParamSnapshot& snapshot, char* uid);
+  int32_t GetCurrentUID(SnapshotRef snapshot, char* uid);
   int32_t GetCertificateByUID(const ParamSnapshot& snapshot, const char* uid, void* certificate, int32_t* length);
   int32_t GetCertInfo(const ParamSnapshot& snapshot, const void* certificate, int32_t length, char* info);
   int32_t GetCRLIssuerName(const ParamSnapshot& snapshot, const char* crlFile, char* issuer);
@@ -143,9 +143,10 @@ class TMProDLL : public TCrypto_DLL {
   // when there is none; noContextResult when none can be opened.
   // A non-zero answer of call is a failure whose text goes to the error log
   // unless noteFailure is false (answers that are not failures).
+  // A keyed snapshot whose key was made for the module's present parameter
+  // count lends its key and lifetime; other snapshots are keyed here.
   template <class Call>
-  int32_t WithCachedContext(const ParamSnapshot& snapshot, int32_t noContextResult, Call&& call,
-                            bool noteFailure = true);
+  int32_t WithCachedContext(SnapshotRef snapshot, int32_t noContextResult, Call&& call, bool noteFailure = true);
   // Records the module's last error text of context in the error log.
   void NoteFailure(MPlugContext context);
   int32_t GenerateKey(const ParamSnapshot& snapshot, MPlug_GenerateNewSEK_Fn generate);

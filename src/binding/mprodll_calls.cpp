@@ -27,12 +27,17 @@ void TMProDLL::NoteFailure(MPlugContext context) {
 }
 
 template <class Call>
-int32_t TMProDLL::WithCachedContext(const ParamSnapshot& snapshot, int32_t noContextResult, Call&& call,
-                                    bool noteFailure) {
+int32_t TMProDLL::WithCachedContext(SnapshotRef snapshot, int32_t noContextResult, Call&& call, bool noteFailure) {
   Assert(bound_, "vendor module is bound", "mprodll");
   CallScope callScope(*this);
   BindingState& state = Binding();
-  const std::string key = ContextKey(snapshot, functions_.GetCryptoParamNumber());
+  const int32_t count = functions_.GetCryptoParamNumber();
+  const KeyedSnapshot* keyed = snapshot.keyed();
+  const bool keyKept = keyed != nullptr && keyed->keyCount == count;
+  std::string madeKey;
+  if (!keyKept) madeKey = ContextKey(snapshot.values(), count);
+  const std::string& key = keyKept ? keyed->key : madeKey;
+  const int32_t lifetime = keyed != nullptr ? keyed->lifetime : ContextLifetime(snapshot.values());
   auto run = [&](MPlugContext context) {
     const int32_t result = call(context);
     if (result != 0 && noteFailure) NoteFailure(context);
@@ -41,47 +46,48 @@ int32_t TMProDLL::WithCachedContext(const ParamSnapshot& snapshot, int32_t noCon
   {
     // The usual case: a live context, used under a shared hold.
     ReadGuard hold(state.cacheLock);
-    if (const MPlugContext context = FindContext(ContextLifetime(snapshot), key)) return run(context);
+    const HashedKey hashed{key, keyKept ? keyed->keyHash : ContextKeyHash()(key)};
+    if (const MPlugContext context = FindContext(lifetime, hashed)) return run(context);
   }
   WriteGuard hold(state.cacheLock);
-  if (const MPlugContext context = CreateContext(*this, snapshot, key)) return run(context);
+  if (const MPlugContext context = CreateContext(*this, snapshot.values(), key)) return run(context);
   return noContextResult;
 }
 
-int32_t TMProDLL::EncodeData(const ParamSnapshot& snapshot, void* data, int32_t* length, const char* recipients) {
+int32_t TMProDLL::EncodeData(SnapshotRef snapshot, void* data, int32_t* length, const char* recipients) {
   return WithCachedContext(snapshot, kBindingNoContext, [&](MPlugContext context) {
     return functions_.EncodeData(context, data, length, recipients);
   });
 }
 
-int32_t TMProDLL::DecodeData(const ParamSnapshot& snapshot, void* data, int32_t* length, char* uid) {
+int32_t TMProDLL::DecodeData(SnapshotRef snapshot, void* data, int32_t* length, char* uid) {
   return WithCachedContext(snapshot, kBindingNoContext,
                            [&](MPlugContext context) { return functions_.DecodeData(context, data, length, uid); });
 }
 
-int32_t TMProDLL::SignData(const ParamSnapshot& snapshot, const void* data, int32_t length, void* signature,
+int32_t TMProDLL::SignData(SnapshotRef snapshot, const void* data, int32_t length, void* signature,
                            int32_t* signatureLength, const char* signer) {
   return WithCachedContext(snapshot, kBindingNoContext, [&](MPlugContext context) {
     return functions_.SignData(context, data, length, signature, signatureLength, signer);
   });
 }
 
-int32_t TMProDLL::VerifyData(const ParamSnapshot& snapshot, const void* data, int32_t* length, const void* signature,
+int32_t TMProDLL::VerifyData(SnapshotRef snapshot, const void* data, int32_t* length, const void* signature,
                              int32_t signatureLength, char* uid) {
   return WithCachedContext(snapshot, kBindingNoContext, [&](MPlugContext context) {
     return functions_.VerifyData(context, data, length, signature, signatureLength, uid);
   });
 }
 
-int32_t TMProDLL::VerifyDataIgnoreTime(const ParamSnapshot& snapshot, const void* data, int32_t* length,
-                                       const void* signature, int32_t signatureLength, char* uid) {
+int32_t TMProDLL::VerifyDataIgnoreTime(SnapshotRef snapshot, const void* data, int32_t* length, const void* signature,
+                                       int32_t signatureLength, char* uid) {
   if (functions_.VerifyDataIgnoreTime == nullptr) return kBindingNotInitialized;
   return WithCachedContext(snapshot, kBindingNoContext, [&](MPlugContext context) {
     return functions_.VerifyDataIgnoreTime(context, data, length, signature, signatureLength, uid);
   });
 }
 
-int32_t TMProDLL::GetCurrentUID(const ParamSnapshot& snapshot, char* uid) {
+int32_t TMProDLL::GetCurrentUID(SnapshotRef snapshot, char* uid) {
   return WithCachedContext(snapshot, kBindingNoContext,
                            [&](MPlugContext context) { return functions_.GetCurrentUID(context, uid); });
 }

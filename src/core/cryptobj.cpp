@@ -111,6 +111,7 @@ int32_t TCryptoEngine::SetCryptoParamValue(int32_t index, const char* value) {
   if (index < 1 || index > static_cast<int32_t>(ParamValues().size())) return CE_UNSUPPORTED;
   ParamValues()[index - 1] = value;
   paramsChanged_ = true;
+  paramsVersion_.fetch_add(1, std::memory_order_release);
   return CE_OK;
 }
 

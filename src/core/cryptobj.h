@@ -8,6 +8,7 @@
 // every exported slot a body.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -157,6 +158,9 @@ class TCryptoEngine {
   std::vector<std::string>& ParamNames() { return *paramNames_; }
   std::vector<std::string>& ParamValues() { return *paramValues_; }
   bool ParamsChanged() const { return paramsChanged_; }
+  // Counts the parameter values set so far: equal readings mean no value
+  // changed in between, so what was derived from the values still holds.
+  uint64_t ParamsVersion() const { return paramsVersion_.load(std::memory_order_acquire); }
   void* PasswordRequestFunc() const { return passwordRequestFunc_; }
   void* TMRequestFunc() const { return tmRequestFunc_; }
   void SetTMRequestFunc(void* func) { tmRequestFunc_ = func; }
@@ -172,6 +176,7 @@ class TCryptoEngine {
   void* tmRequestFunc_ = nullptr;
   std::string rootPath_;
   bool paramsChanged_ = false;
+  std::atomic<uint64_t> paramsVersion_{0};
   std::string remoteGeneratePath_;
 };
 

@@ -22,14 +22,15 @@ constexpr int32_t kParamUIDField = 20;
 // A certificate that names another holder than the UID asked for.
 constexpr int32_t kHolderMismatch = -106;
 
-// ExtractDNField(line, "/" + field + "=") without building the tag.
-std::string_view DNFieldValue(std::string_view line, std::string_view field) {
-  for (size_t at = line.find('/'); at != std::string_view::npos; at = line.find('/', at + 1)) {
-    const std::string_view rest = line.substr(at + 1);
-    if (rest.size() > field.size() && rest.compare(0, field.size(), field) == 0 && rest[field.size()] == '=') {
-      const std::string_view value = rest.substr(field.size() + 1);
-      return value.substr(0, value.find('/'));
-    }
+// ExtractDNField(line, "/" + field + "=") of a terminated line, without
+// building the tag or measuring the line first: the UID of every
+// verification and decryption is cut out this way.
+std::string_view DNFieldValue(const char* line, std::string_view field) {
+  for (const char* at = std::strchr(line, '/'); at != nullptr; at = std::strchr(at + 1, '/')) {
+    const char* name = at + 1;
+    if (std::strncmp(name, field.data(), field.size()) != 0 || name[field.size()] != '=') continue;
+    const char* value = name + field.size() + 1;
+    return std::string_view(value, std::strcspn(value, "/"));
   }
   return {};
 }
@@ -46,6 +47,7 @@ TMPro1CryptoEngine::TMPro1CryptoEngine() {
 }
 
 TMPro1CryptoEngine::~TMPro1CryptoEngine() {
+  usableBinding_.store(nullptr, std::memory_order_release);
   dll_.reset();
 }
 
@@ -72,10 +74,15 @@ int32_t TMPro1CryptoEngine::GetCryptoAPI(TMProDLL*& binding) {
   if (!dll_->Loaded()) return CE_LOAD_FAILED;
   if (!dll_->Bound()) return CE_BIND_FAILED;
   binding = dll_.get();
+  usableBinding_.store(binding, std::memory_order_release);
   return CE_OK;
 }
 
 int32_t TMPro1CryptoEngine::AcquireBinding(TMProDLL*& binding) {
+  // A usable binding stays until the engine is destroyed: later calls take
+  // it without the creation lock.
+  binding = usableBinding_.load(std::memory_order_acquire);
+  if (binding != nullptr) return CE_OK;
   const int32_t result = GetCryptoAPI(binding);
   if (result != CE_OK) return result;
   return binding != nullptr ? CE_OK : CE_NOT_INITIALIZED;
@@ -89,16 +96,19 @@ ParamSnapshot TMPro1CryptoEngine::BuildSnapshot(TMProDLL& binding) {
   return ParamSnapshot(values.begin(), values.begin() + count);
 }
 
-std::shared_ptr<const ParamSnapshot> TMPro1CryptoEngine::CurrentSnapshot(TMProDLL& binding) {
+std::shared_ptr<const KeyedSnapshot> TMPro1CryptoEngine::CurrentSnapshot(TMProDLL& binding) {
   const int32_t count = binding.Functions().GetCryptoParamNumber();
   const std::vector<std::string>& values = ParamValues();
   if (count < 0 || static_cast<size_t>(count) > values.size())
     throw EListError("List index out of bounds (" + std::to_string(count) + ")");
-  const auto end = values.begin() + count;
+  // Read before the values are copied: a value set during the copy leaves a
+  // newer version behind, and the next call copies again.
+  const uint64_t version = ParamsVersion();
   std::lock_guard<std::mutex> hold(snapshotLock_);
-  if (!snapshot_ || snapshot_->size() != static_cast<size_t>(count) ||
-      !std::equal(values.begin(), end, snapshot_->begin())) {
-    snapshot_ = std::make_shared<const ParamSnapshot>(values.begin(), end);
+  if (!snapshot_ || snapshotVersion_ != version || snapshot_->keyCount != count) {
+    snapshot_ = std::make_shared<const KeyedSnapshot>(
+        MakeKeyedSnapshot(ParamSnapshot(values.begin(), values.begin() + count), count));
+    snapshotVersion_ = version;
   }
   return snapshot_;
 }

@@ -17,6 +17,7 @@
 //   ce_mpro_remote.cpp  the one-call start of remote key generation
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -220,8 +221,9 @@ class TMPro1CryptoEngine : public TCryptoEngine {
 
   // --- per-call helpers of the data and signature operations ---
   // BuildSnapshot without copying the values on every call: the same size
-  // query, and the snapshot made last for as long as the values are equal.
-  std::shared_ptr<const ParamSnapshot> CurrentSnapshot(TMProDLL& binding);
+  // query, and the snapshot made last, with its cache key, until a
+  // parameter is set.
+  std::shared_ptr<const KeyedSnapshot> CurrentSnapshot(TMProDLL& binding);
   // TrimmedParam as a view of the stored value, valid until it changes.
   std::string_view TrimmedParamView(int32_t number);
   // CopyHostUID(UIDFromVendorString(vendorString), target) without temporaries.
@@ -246,8 +248,11 @@ class TMPro1CryptoEngine : public TCryptoEngine {
   // Several threads may share one engine: the first operations must not
   // create two bindings.
   std::mutex apiLock_;
+  // dll_ once it is loaded and bound (set under apiLock_), else nullptr.
+  std::atomic<TMProDLL*> usableBinding_{nullptr};
   std::mutex snapshotLock_;
-  std::shared_ptr<const ParamSnapshot> snapshot_;
+  std::shared_ptr<const KeyedSnapshot> snapshot_;
+  uint64_t snapshotVersion_ = 0;
 };
 
 }  // namespace cryptlib

@@ -50,7 +50,7 @@ int32_t TMPro1CryptoEngine::VerifyDetached(bool ignoreTime, const char* prefix, 
     VendorUID signer(*binding);
     // The module may write into the length; the host's value stays as given.
     int32_t dataLength = length;
-    const std::shared_ptr<const ParamSnapshot> snapshot = CurrentSnapshot(*binding);
+    const std::shared_ptr<const KeyedSnapshot> snapshot = CurrentSnapshot(*binding);
     const int32_t result =
         ignoreTime
             ? binding->VerifyDataIgnoreTime(*snapshot, data, &dataLength, signature, signatureLength, signer.data())

@@ -46,6 +46,22 @@ double EncodeDateTime(const CivilDateTime& time) {
   return static_cast<double>(days) + secondsOfDay / 86400.0;
 }
 
+double EncodeClockSeconds(int64_t seconds, int32_t millisecond) {
+  constexpr int64_t kSecondsPerDay = 86400;
+  int64_t days = seconds / kSecondsPerDay;
+  int64_t ofDay = seconds % kSecondsPerDay;
+  if (ofDay < 0) {
+    ofDay += kSecondsPerDay;
+    --days;
+  }
+  CivilDateTime civil = CivilFromDays(days);
+  civil.hour = static_cast<int32_t>(ofDay / 3600);
+  civil.minute = static_cast<int32_t>(ofDay / 60 % 60);
+  civil.second = static_cast<int32_t>(ofDay % 60);
+  civil.millisecond = millisecond;
+  return EncodeDateTime(civil);
+}
+
 CivilDateTime DecodeDateTime(double value) {
   // Whole milliseconds first: the fraction of a day is rarely exact.
   const auto total = static_cast<int64_t>(std::llround(value * static_cast<double>(kMillisecondsPerDay)));

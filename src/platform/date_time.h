@@ -20,6 +20,10 @@ struct CivilDateTime {
 int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day);
 // The date-time value of a civil date and time.
 double EncodeDateTime(const CivilDateTime& time);
+// The date-time value of a clock reading: seconds since 1970-01-01 00:00 on
+// that clock (local time: UTC seconds plus the local offset) and the
+// millisecond. The same value as EncodeDateTime of the civil fields.
+double EncodeClockSeconds(int64_t seconds, int32_t millisecond);
 // The civil date and time of a date-time value, to the millisecond (rounded,
 // so that a value made by EncodeDateTime comes back unchanged).
 CivilDateTime DecodeDateTime(double value);

@@ -187,6 +187,37 @@ std::string AbsolutePath(const std::string& path) {
   return result;
 }
 
+// The offset of local time from UTC for the second it was last asked for:
+// the engine reads the local clock on every call, and localtime_r costs more
+// than the rest of a cached call's own work. One word, so threads share it
+// without a lock: the second in the upper 40 bits, the offset (biased to be
+// positive) in the lower 24.
+class LocalOffsetMemo {
+ public:
+  bool Find(int64_t seconds, int64_t& offset) const {
+    const uint64_t packed = packed_.load(std::memory_order_relaxed);
+    if (!Packable(seconds, 0) || static_cast<int64_t>(packed >> kOffsetBits) != seconds) return false;
+    offset = static_cast<int64_t>(packed & kOffsetMask) - kOffsetBias;
+    return true;
+  }
+  void Remember(int64_t seconds, int64_t offset) {
+    if (Packable(seconds, offset))
+      packed_.store(static_cast<uint64_t>(seconds) << kOffsetBits | static_cast<uint64_t>(offset + kOffsetBias),
+                    std::memory_order_relaxed);
+  }
+
+ private:
+  static constexpr int kOffsetBits = 24;
+  static constexpr uint64_t kOffsetMask = (uint64_t{1} << kOffsetBits) - 1;
+  static constexpr int64_t kOffsetBias = int64_t{1} << (kOffsetBits - 1);
+  static bool Packable(int64_t seconds, int64_t offset) {
+    return seconds >= 0 && seconds < (int64_t{1} << (64 - kOffsetBits)) - 1 && offset > -kOffsetBias &&
+           offset < kOffsetBias;
+  }
+  // No second matches the initial value.
+  std::atomic<uint64_t> packed_{~uint64_t{0}};
+};
+
 class PosixPlatform final : public Platform {
  public:
   PosixPlatform()
@@ -473,24 +504,22 @@ class PosixPlatform final : public Platform {
   double LocalDateTime() override {
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    struct tm local;
-    time_t seconds = now.tv_sec;
-    if (!localtime_r(&seconds, &local)) return 0.0;
-    CivilDateTime civil;
-    civil.year = local.tm_year + 1900;
-    civil.month = local.tm_mon + 1;
-    civil.day = local.tm_mday;
-    civil.hour = local.tm_hour;
-    civil.minute = local.tm_min;
-    civil.second = local.tm_sec;
-    civil.millisecond = static_cast<int32_t>(now.tv_nsec / 1000000);
-    return EncodeDateTime(civil);
+    int64_t offset = 0;
+    if (!localOffset_.Find(now.tv_sec, offset)) {
+      struct tm local;
+      time_t seconds = now.tv_sec;
+      if (!localtime_r(&seconds, &local)) return 0.0;
+      offset = local.tm_gmtoff;
+      localOffset_.Remember(now.tv_sec, offset);
+    }
+    return EncodeClockSeconds(static_cast<int64_t>(now.tv_sec) + offset, static_cast<int32_t>(now.tv_nsec / 1000000));
   }
 
  private:
   bool ListMatching(const std::string& directory, const std::string& mask, std::vector<DirEntry>& entries);
 
   PathResolver resolver_;
+  LocalOffsetMemo localOffset_;
   mode_t umask_;
   // setenv and getenv are not safe against each other; the layer's own calls
   // at least do not race.
