@@ -289,6 +289,25 @@ TEST_F(Signatures, SignVerifyAndTheSignersCommonName) {
   EXPECT_STREQ(uid, "Bob");
 }
 
+TEST_F(Signatures, AParameterSetBetweenCallsReachesTheNextCall) {
+  SetParam(22, "3600");
+  ASSERT_EQ(api().SignData(engine(), "data", 4, signature_.data(), &signatureLength_, nullptr), 0);
+  SetParam(6, "2048");
+  signatureLength_ = 1024;
+  ASSERT_EQ(api().SignData(engine(), "data", 4, signature_.data(), &signatureLength_, nullptr), 0);
+  const std::vector<int32_t> opened = Hooks().Opened();
+  ASSERT_EQ(opened.size(), 2u);
+  EXPECT_THAT(Hooks().Calls("SetCryptoParamValue"),
+              testing::Contains("SetCryptoParamValue(" + std::to_string(opened[1]) + ", 5, \"2048\") = 0"));
+  EXPECT_EQ(Hooks().FirstArguments("SignData"), (std::vector<int32_t>{opened[0], opened[1]}));
+  // The value set back selects the first context again, still live.
+  SetParam(6, "1024");
+  signatureLength_ = 1024;
+  ASSERT_EQ(api().SignData(engine(), "data", 4, signature_.data(), &signatureLength_, nullptr), 0);
+  EXPECT_EQ(Hooks().Opened().size(), 2u);
+  EXPECT_EQ(Hooks().FirstArguments("SignData").back(), opened[0]);
+}
+
 TEST_F(Signatures, SerialNumberFieldGivesTheModulesStringUnchanged) {
   SetParam(20, "SN");
   ASSERT_EQ(api().SignData(engine(), "data", 4, signature_.data(), &signatureLength_, nullptr), 0);

@@ -131,6 +131,9 @@ begin
   SetParam(23, home + 'keys');
   SetParam(25, home + 'keys/CA');
   SetParam(26, home + 'keys/CRL');
+  { The abonents' keys are under the passphrase run_flow.sh gave the demo. }
+  if name <> 'Bank' then
+    SetParam(8, 'env:CRYPTLIB_DEMO_PASSPHRASE');
 end;
 
 function UidText(const buffer: array of AnsiChar): string;

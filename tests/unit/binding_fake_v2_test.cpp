@@ -140,6 +140,23 @@ TEST_F(BindingV2Test, OnlyALastValueChangeSharesTheContext) {
   EXPECT_EQ(Used(), (std::vector<int32_t>{opened[0], opened[0], opened[1], opened[2], opened[3]}));
 }
 
+TEST_F(BindingV2Test, AKeptKeyServesOnlyTheParameterCountItWasMadeFor) {
+  const ParamSnapshot values = Snapshot(kParamCount, "3600");
+  const KeyedSnapshot kept = MakeKeyedSnapshot(values, kParamCount);
+  Call(values);
+  binding_.GetCurrentUID(kept, uid_);
+  ASSERT_EQ(hooks_.Opened().size(), 1u);
+
+  // A key made for another count is not trusted: the values decide.
+  KeyedSnapshot stale = kept;
+  stale.values[10] = "other";
+  stale.keyCount = 5;
+  binding_.GetCurrentUID(stale, uid_);
+  const std::vector<int32_t> opened = hooks_.Opened();
+  ASSERT_EQ(opened.size(), 2u);
+  EXPECT_EQ(Used(), (std::vector<int32_t>{opened[0], opened[0], opened[1]}));
+}
+
 TEST_F(BindingV2Test, NoContextGivesEachWrappersPreset) {
   hooks_.Script("InitCrypto", 0, -1);
   const ParamSnapshot snapshot = Snapshot(kParamCount, "3600");

@@ -8,11 +8,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <ctime>
 #include <filesystem>
 #include <set>
 #include <thread>
 
 #include "common/test_dir.h"
+#include "platform/date_time.h"
 #include "platform/platform.h"
 #ifdef _WIN32
 #include "platform/win32/win32_internal.h"
@@ -393,6 +395,20 @@ TEST(PosixFacts, FileVersionOfDamagedFilesIsFalse) {
                                           6) +
                                   std::string(200, '\xee'));
   EXPECT_FALSE(SystemPlatform().ModuleFileVersion(dir / "garbage.so", version));
+}
+
+// The local clock is encoded from UTC seconds plus the local offset: the
+// same value as the civil fields the C library gives for those seconds.
+TEST(DateTimeTest, ClockSecondsEncodeAsTheirCivilFields) {
+  for (const int64_t seconds : {int64_t{0}, int64_t{-1}, int64_t{86399}, int64_t{86400}, int64_t{951782400},
+                                int64_t{951868799}, int64_t{1700000000}, int64_t{4102444799}, int64_t{-2208988800}}) {
+    const time_t t = static_cast<time_t>(seconds);
+    struct tm fields;
+    ASSERT_NE(gmtime_r(&t, &fields), nullptr);
+    const CivilDateTime civil{
+        fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday, fields.tm_hour, fields.tm_min, fields.tm_sec, 123};
+    EXPECT_EQ(EncodeClockSeconds(seconds, 123), EncodeDateTime(civil)) << seconds;
+  }
 }
 
 #endif  // !_WIN32

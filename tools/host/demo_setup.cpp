@@ -26,12 +26,17 @@ constexpr char kPassphraseVariable[] = "CRYPTLIB_DEMO_PASSPHRASE";
 constexpr char kDemoPassphrase[] = "correct horse battery staple";
 constexpr char kPassphraseMarker[] = "Passphrase: pin.opq";
 
+// A passphrase already in the environment is kept: a host that works in
+// the demo's root afterwards opens the keys with it.
 void PutAbonentsUnderPassphrase(World& world, StepLog& log) {
-  setenv(kPassphraseVariable, kDemoPassphrase, 1);
+  const char* given = std::getenv(kPassphraseVariable);
+  const bool set = given == nullptr || *given == '\0';
+  if (set) setenv(kPassphraseVariable, kDemoPassphrase, 1);
   const std::string source = std::string("env:") + kPassphraseVariable;
   for (const char* name : kAbonents) world.party(name).pinSource = source;
-  log.Note("the demo sets " + std::string(kPassphraseVariable) +
-           " itself: the abonents' keys are under a passphrase from PIN source " + source + " (parameter 8)");
+  log.Note(std::string(set ? "the demo sets " : "the demo keeps the passphrase in ") + kPassphraseVariable +
+           (set ? " itself" : "") + ": the abonents' keys are under a passphrase from PIN source " + source +
+           " (parameter 8)");
 }
 
 bool StartsWith(const fs::path& file, const std::string& prefix) {
