@@ -69,7 +69,8 @@ int32_t TMProWinCryptoEngine::EncryptFileToDat(const std::string& plainFile, con
   if (!ReadFileToBuffer(plainFile.c_str(), buffer.data(), &length)) return CE_KEY_FILE_IO;
   if (const int32_t result = EncodeDataWithHeader(plainFile, buffer.data(), &length, uid.c_str())) return result;
   const std::string twin = DatTwinOf(plainFile);
-  return WriteBufferToFile(twin.c_str(), buffer.data(), length) ? CE_OK : CE_KEY_FILE_IO;
+  // Encrypted or not, key material is the user's alone.
+  return WriteBufferToPrivateFile(twin, buffer.data(), static_cast<size_t>(length)) ? CE_OK : CE_KEY_FILE_IO;
 }
 
 int32_t TMProWinCryptoEngine::DecryptDatToFile(const std::string& datFile, const std::string& plainFile) {
@@ -88,7 +89,9 @@ int32_t TMProWinCryptoEngine::DecryptDatToFile(const std::string& datFile, const
   void* data = nullptr;
   int32_t dataLength = 0;
   if (const int32_t result = DecodeDataWithHeader(buffer.data(), length, &data, &dataLength)) return result;
-  return WriteBufferToFile(plainFile.c_str(), data, dataLength) ? CE_OK : CE_KEY_FILE_IO;
+  // The plain key file is the user's alone from its first byte: the
+  // exchange copies it into the key directory with its access.
+  return WriteBufferToPrivateFile(plainFile, data, static_cast<size_t>(dataLength)) ? CE_OK : CE_KEY_FILE_IO;
 }
 
 int32_t TMProWinCryptoEngine::RG_BackupKeyFiles(const std::string& uid) {

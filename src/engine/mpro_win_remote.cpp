@@ -203,7 +203,8 @@ int32_t TMProWinCryptoEngine::RemoteGenerateEXStep_2() {
   const std::string text = fingerprint.data();
   if (text.empty()) return CE_OK;
   const std::string file = remote + remote::kFingerprintFile;
-  return WriteBufferToFile(file.c_str(), text.data(), static_cast<int32_t>(text.size())) ? CE_OK : CE_REMOTE_DIR_IO;
+  // R holds the user's alone.
+  return WriteBufferToPrivateFile(file, text.data(), text.size()) ? CE_OK : CE_REMOTE_DIR_IO;
 }
 
 int32_t TMProWinCryptoEngine::InternalRemoteGenerateStart_WithUtility(char* buffer, const char* keyName,

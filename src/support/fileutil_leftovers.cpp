@@ -2,6 +2,7 @@
 // named "<target>.~<process>-<thread>-<counter>.tmp"; a claim is the hidden
 // "<directory>.<name>.~<process>-claim.tmp". The process number tells whether
 // the writer can still finish: only an ended process's files are removed.
+#include <cstdint>
 #include <cstdlib>
 #include <set>
 #include <string>

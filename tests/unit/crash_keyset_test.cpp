@@ -3,6 +3,9 @@
 // recognised by the next recovery, which brings back the whole previous set,
 // or finishes the whole new one, and the exchange run again completes with
 // the previous set under the ".old" names.
+// Also what two processes and killed writers do to a key directory: a
+// recovery waits for another process's exchange, and the leftovers of ended
+// processes go with the next change.
 #include <gtest/gtest.h>
 
 #include <poll.h>
@@ -11,12 +14,14 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "binding/keyset_exchange.h"
 #include "binding/mprodll.h"
 #include "common/crash_child.h"
 #include "common/test_dir.h"
 #include "platform/platform.h"
+#include "support/fileutil.h"
 
 namespace cryptlib {
 namespace {
@@ -184,6 +189,26 @@ TEST_F(KeySetCrash, TheNextExchangeRemovesOnlyTheTemporariesOfEndedProcesses) {
   EXPECT_FALSE(fs::exists(dir_ / ("active/mk.db3" + dead)));
   EXPECT_FALSE(fs::exists(dir_ / ("active/KEYS/c.key" + dead)));
   EXPECT_TRUE(fs::exists(dir_ / ("active/mk.db3" + live)));
+}
+
+// The leftovers of killed writers: temporaries of an ended process go, a
+// running one's and names that only look alike stay; a claim of an ended
+// process takes its file along unless a running process claims it too.
+TEST(LeftoversOfEndedProcesses, GoWithTheirClaimedFilesButNeverARunningProcesssOnes) {
+  test::TestDir dir;
+  const std::string dead = std::to_string(EndedProcessId());
+  const std::string live = std::to_string(getpid());
+  const std::vector<std::string> gone = {"a.pem.~" + dead + "-1-2.tmp", "crt00001.pem",
+                                         ".crt00001.pem.~" + dead + "-claim.tmp",
+                                         ".crt00002.pem.~" + dead + "-claim.tmp"};
+  const std::vector<std::string> kept = {
+      "a.pem.~" + live + "-1-2.tmp",           "b.~x-1.tmp",  "c.~0-1.tmp", "d.tmp", "crt00002.pem",
+      ".crt00002.pem.~" + live + "-claim.tmp", "crt00003.pem"};
+  for (const auto& names : {gone, kept})
+    for (const std::string& name : names) dir.WriteFile(name, "x");
+  RemoveTemporariesOfEndedProcesses(dir.path());
+  for (const std::string& name : gone) EXPECT_FALSE(dir.Exists(name)) << name;
+  for (const std::string& name : kept) EXPECT_TRUE(dir.Exists(name)) << name;
 }
 
 TEST_F(KeySetCrash, JournalsThatCannotBeReadStayAndChangeNothing) {
