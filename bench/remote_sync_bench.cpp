@@ -29,10 +29,10 @@ int RealSync(const char* name, int fd) {
 }
 }  // namespace
 
-extern "C" int fsync(int fd) {
+extern "C" __attribute__((visibility("default"))) int fsync(int fd) {
   return syncsOff.load(std::memory_order_relaxed) ? 0 : RealSync("fsync", fd);
 }
-extern "C" int fdatasync(int fd) {
+extern "C" __attribute__((visibility("default"))) int fdatasync(int fd) {
   return syncsOff.load(std::memory_order_relaxed) ? 0 : RealSync("fdatasync", fd);
 }
 
@@ -123,6 +123,7 @@ class RemoteScene {
     WriteText(Under("bank/Bank CA.pem"), Certificate(kBankSubject, ""));
     const std::string request = Start();
     answer_ = BankAnswer(request);
+    fs::create_directories(Under("saved"));
     for (const char* part : {"keys", "certs", "remote"})
       fs::copy(Under(part), Under(std::string("saved/") + part), fs::copy_options::recursive);
   }
