@@ -81,7 +81,10 @@ void RemoveTemporariesOfEndedProcesses(const std::string& directory, const std::
 }
 
 bool ClaimFile(const std::string& path) {
-  return Os().CreatePrivateFile(ClaimNameFor(path), "", 0);
+  const std::string claim = ClaimNameFor(path);
+  // A claim of this process that an earlier failure could not drop is
+  // still this process's: taken over, or the name could never be used again.
+  return Os().CreatePrivateFile(claim, "", 0) || FileExists(claim);
 }
 
 void DropClaim(const std::string& path) {

@@ -143,7 +143,10 @@ bool IsPublicText(const fs::path& file) {
 }
 
 bool HoldsKeyMaterial(const fs::directory_entry& entry, const std::string& root) {
-  if (!entry.is_regular_file() || entry.path().filename() == ".lock") return false;
+  const std::string name = entry.path().filename().string();
+  // A certificate or request (".pem") and a writer's temporary of one
+  // (".name.pem.<writer>.tmp", still empty when the writer was killed).
+  if (!entry.is_regular_file() || name == ".lock" || name.find(".pem") != std::string::npos) return false;
   const std::string relative = fs::relative(entry.path(), root).generic_string();
   return relative.rfind("CA/", 0) != 0 && relative.rfind("CRL/", 0) != 0 && !IsPublicText(entry.path());
 }

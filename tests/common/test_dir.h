@@ -35,8 +35,9 @@ using FileTree = std::map<std::string, std::string>;
 FileTree ReadFileTree(const std::string& root);
 
 // The files below the roots that hold key material (every file but
-// certificates and requests, whose text begins "-----BEGIN CERTIFICATE", the
-// "CA" and "CRL" directories and the lock files; ".old" backups included)
+// certificates and requests: ".pem" names, their writers' temporaries and
+// text beginning "-----BEGIN CERTIFICATE"; the "CA" and "CRL" directories;
+// the lock files. ".old" backups included)
 // and that group or others may read or write.
 std::vector<std::string> KeyFilesOpenToOthers(const std::vector<std::string>& roots);
 
