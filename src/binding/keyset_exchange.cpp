@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "platform/platform.h"
+#include "support/directory_lock.h"
 #include "support/fileutil.h"
 #include "support/strutil.h"
 
@@ -46,12 +47,9 @@ std::string JournalIdentity(const std::string& path) {
 }
 
 // The temporaries an atomic copy onto target leaves when the process dies
-// between writing and renaming them.
+// between writing and renaming them (a running writer's stay).
 void DeleteTemporariesBeside(const std::string& target) {
-  std::vector<platform::DirEntry> entries;
-  const std::string directory = DirectoryOf(target);
-  if (!platform::Os().ListDirectory(target + ".~*.tmp", entries)) return;
-  for (const platform::DirEntry& entry : entries) platform::Os().DeleteFile(directory + entry.name);
+  RemoveTemporariesOfEndedProcesses(DirectoryOf(target), ExtractFileName(target) + ".~");
 }
 
 // A path the journal can hold on one line between tab separators.
@@ -80,6 +78,7 @@ KeySetJournal::KeySetJournal(const std::string& directory)
     : directory_(IncludeBackslash(directory)), path_(directory_ + kKeySetJournalName) {}
 
 KeySetJournal::~KeySetJournal() {
+  // Undone under the directory's lock, which Abandon gives up at the end.
   if (running_) Abandon();
 }
 
@@ -108,6 +107,19 @@ bool KeySetJournal::Run() {
     if (!LiveJournals().insert(JournalIdentity(path_)).second) return false;
   }
   running_ = true;
+  // From the journal's writing to its removal no other process may take it
+  // for a dead one's: the key directory is locked until EndRun. Innermost,
+  // like every directory lock: nothing in between calls the vendor module.
+  lock_ = std::make_unique<DirectoryLock>(directory_);
+  for (const std::string& directory : TouchedDirectories()) RemoveTemporariesOfEndedProcesses(directory);
+  if (FileExists(path_)) {
+    // A dead exchange's journal, found after the steps were planned: it is
+    // dealt with, and this exchange, planned on the state before, fails
+    // without touching anything (its undo would read that state's backups).
+    RecoverLocked(directory_);
+    EndRun();
+    return false;
+  }
   if (!WriteJournal(false)) {
     // Nothing has changed; a journal that reached the disk without its
     // flush would only undo steps that never ran.
@@ -145,9 +157,12 @@ void KeySetJournal::Abandon() {
 }
 
 void KeySetJournal::EndRun() {
-  std::lock_guard<std::mutex> hold(LiveLock());
-  LiveJournals().erase(JournalIdentity(path_));
+  {
+    std::lock_guard<std::mutex> hold(LiveLock());
+    LiveJournals().erase(JournalIdentity(path_));
+  }
   running_ = false;
+  lock_.reset();
 }
 
 bool KeySetJournal::Execute(const Step& step) {
@@ -233,13 +248,17 @@ bool KeySetJournal::WriteJournal(bool done) {
          platform::Os().SyncFile(path_) && platform::Os().SyncDirectory(directory_);
 }
 
-bool KeySetJournal::FlushTouchedDirectories() const {
+std::set<std::string> KeySetJournal::TouchedDirectories() const {
   std::set<std::string> directories;
   for (const Step& step : steps_) {
     directories.insert(DirectoryOf(step.from));
     directories.insert(DirectoryOf(step.to));
   }
-  for (const std::string& directory : directories)
+  return directories;
+}
+
+bool KeySetJournal::FlushTouchedDirectories() const {
+  for (const std::string& directory : TouchedDirectories())
     if (!platform::Os().SyncDirectory(directory)) return false;
   return true;
 }
@@ -247,10 +266,22 @@ bool KeySetJournal::FlushTouchedDirectories() const {
 bool RecoverKeySetExchange(const std::string& directory) {
   if (directory.empty()) return true;
   const std::string path = IncludeBackslash(directory) + kKeySetJournalName;
-  std::lock_guard<std::mutex> hold(LiveLock());
-  if (LiveJournals().count(JournalIdentity(path)) != 0) return true;
-  // A journal that never got its name: nothing had changed yet.
-  DeleteTemporariesBeside(path);
+  // The common case costs one look and no lock.
+  if (!FileExists(path)) return true;
+  {
+    std::lock_guard<std::mutex> hold(LiveLock());
+    if (LiveJournals().count(JournalIdentity(path)) != 0) return true;
+  }
+  // An exchange of another process holds the lock until its journal is
+  // gone: a journal still there once the lock is ours is a dead one's.
+  // Taken after every lock of the process (the in-process table above is
+  // released first), and nothing below calls the vendor module.
+  const DirectoryLock lock(directory);
+  return KeySetJournal::RecoverLocked(IncludeBackslash(directory));
+}
+
+bool KeySetJournal::RecoverLocked(const std::string& directory) {
+  const std::string path = directory + kKeySetJournalName;
   if (!FileExists(path)) return true;
   std::string text;
   std::vector<KeySetJournal::Step> steps;
@@ -264,7 +295,7 @@ bool RecoverKeySetExchange(const std::string& directory) {
     KeySetJournal::UndoAll(steps);
   }
   for (const auto& step : steps) platform::Os().SyncDirectory(DirectoryOf(step.to));
-  return platform::Os().DeleteFile(path) && platform::Os().SyncDirectory(IncludeBackslash(directory));
+  return platform::Os().DeleteFile(path) && platform::Os().SyncDirectory(directory);
 }
 
 }  // namespace cryptlib

@@ -6,14 +6,21 @@
 // The journal ("keyset.jnl") names every step: files moved to backups, files
 // copied in, copies kept as backups. It is written beside its final name,
 // flushed and renamed in, and its directory flushed, before any step runs.
-// While it says "pending", the way back is to undo the steps in reverse
+// The key directory's DirectoryLock is held from before the journal is
+// written until it is removed, and by a recovery: two processes never run
+// or undo one exchange at once, and a live exchange is never taken for a
+// dead one. While it says "pending", the way back is to undo the steps in reverse
 // order; once the steps are done and flushed it is rewritten as "done", and
 // what remains is to delete the files set aside. Undoing and finishing are
 // both repeatable, so a kill during the recovery itself is recovered too.
 #pragma once
 
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
+
+#include "support/directory_lock.h"
 
 namespace cryptlib {
 
@@ -66,16 +73,22 @@ class KeySetJournal {
   static bool Parse(const std::string& text, std::vector<Step>& steps, bool& done);
   static void UndoAll(const std::vector<Step>& steps);
   static void FinishAll(const std::vector<Step>& steps);
+  // Completes or undoes the journal found in directory (ending in "\"),
+  // whose lock the caller holds; true when there is none left.
+  static bool RecoverLocked(const std::string& directory);
   bool WriteJournal(bool done);
   // Undoes the steps run so far and removes the journal.
   void Abandon();
   void EndRun();
+  std::set<std::string> TouchedDirectories() const;
   bool FlushTouchedDirectories() const;
 
   std::string directory_;
   std::string path_;
   std::vector<Step> steps_;
   bool running_ = false;
+  // The key directory's lock, held from Run until the journal is removed.
+  std::unique_ptr<DirectoryLock> lock_;
 };
 
 // Completes or rolls back an exchange a killed process left in directory (a

@@ -137,7 +137,7 @@ int32_t TMPro1CryptoEngine::CreateDirStructure(const char* ownCertificate, const
     ForceDirectories(caDirectory);
     ForceDirectories(certDirectory);
     if (!DirectoryExists(caDirectory) || !DirectoryExists(certDirectory)) return CE_KEY_FILE_IO;
-    if (source != ownParam && !CopyFileContents(source, ownParam)) return CE_KEY_FILE_IO;
+    if (source != ownParam && !CopyFileLocked(source, ownParam)) return CE_KEY_FILE_IO;
     if (const int32_t result = InternalIncludePublicKey(certDirectory, source, false)) return result;
 
     const std::lock_guard<std::recursive_mutex> hold(NumberedNameLock());

@@ -165,10 +165,21 @@ int32_t TMPro1CryptoEngine::IncludePublicKeyTransfer(const char* transfer) {
     {
       // Picked and filled under the directory's lock: no other process picks
       // the same number meanwhile. The module is asked about it afterwards.
+      // The claim lets the next change of the directory remove the file
+      // should this process die before filing or deleting it.
       const DirectoryLock directoryLock(directory);
       saved = directory + NextTransferTempFileName(directory);
-      if (!WriteData(saved, record.data)) return CE_KEY_FILE_IO;
+      if (!ClaimFile(saved)) return CE_KEY_FILE_IO;
+      if (!WriteData(saved, record.data)) {
+        DropClaim(saved);
+        return CE_KEY_FILE_IO;
+      }
     }
+    // Dropped on every path, once the file is filed or deleted.
+    const struct ClaimHolder {
+      std::string path;
+      ~ClaimHolder() { DropClaim(path); }
+    } claim{saved};
     if (!FileExists(saved)) return CE_TRANSFER_EXTRACT;
     std::string uid;
     // Left in the directory, a certificate that is not filed would count as a

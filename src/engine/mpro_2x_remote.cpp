@@ -11,6 +11,7 @@
 #include "engine/param_numbers.h"
 #include "engine/remote_files.h"
 #include "platform/platform.h"
+#include "support/directory_lock.h"
 #include "support/fileutil.h"
 #include "support/strutil.h"
 
@@ -43,12 +44,13 @@ std::string ValueOf(ParamSnapshot& snapshot, int32_t number) {
 }
 
 // Empties R when created and, unless kept, again when destroyed: a start
-// that fails leaves no copy of the key container behind.
+// that fails leaves no copy of the key container behind. Each time under R's
+// lock, with no vendor call inside.
 class RemoteStartCleanup {
  public:
-  explicit RemoteStartCleanup(const std::string& remote) : remote_(remote), prepared_(DeleteTree(remote, false)) {}
+  explicit RemoteStartCleanup(const std::string& remote) : remote_(remote), prepared_(EmptyDirectoryLocked(remote)) {}
   ~RemoteStartCleanup() {
-    if (!kept_) DeleteTree(remote_, false);
+    if (!kept_) EmptyDirectoryLocked(remote_);
   }
   RemoteStartCleanup(const RemoteStartCleanup&) = delete;
   RemoteStartCleanup& operator=(const RemoteStartCleanup&) = delete;
@@ -155,6 +157,10 @@ bool TMPro2xCryptoEngine::RG_CopyKeyFiles(const std::string& source) {
   const std::string from = ExpandRootDir(source);
   std::string to;
   if (RemoteDirectory(to) != CE_OK) return false;
+  // One key set, not half of one and half of a set another process is
+  // exchanging; the key directory's lock first, as everywhere.
+  const DirectoryLock keysLock(from);
+  const DirectoryLock remoteLock(to);
   for (const char* name : {"mk.db3", "masks.db3", "kek.opq"})
     if (!CopyFileContents(from + name, to + name)) return false;
   CopyFileContents(from + "rand.opq", to + "rand.opq");
@@ -170,7 +176,9 @@ bool TMPro2xCryptoEngine::RG_CopyKeyFiles(const std::string& source) {
 
 void TMPro2xCryptoEngine::RG_DeleteKeyFiles() {
   std::string remote;
-  if (RemoteDirectory(remote) == CE_OK) platform::Os().DeleteFile(remote + kMasterKey);
+  if (RemoteDirectory(remote) != CE_OK) return;
+  const DirectoryLock lock(remote);
+  platform::Os().DeleteFile(remote + kMasterKey);
 }
 
 int32_t TMPro2xCryptoEngine::RG_RestoreKeyFiles() {

@@ -18,6 +18,7 @@
 #include "engine/param_numbers.h"
 #include "engine/remote_files.h"
 #include "platform/platform.h"
+#include "support/directory_lock.h"
 #include "support/fileutil.h"
 
 namespace cryptlib {
@@ -76,7 +77,7 @@ int32_t TMProWinCryptoEngine::InternalRemoteGenerateFinish(const char* transfer)
       if (result == CE_OK || result == CE_CERT_KEY_MISMATCH) ClearCash();
     }
     if (result == CE_OK) {
-      DeleteTree(paths.remote, false);
+      EmptyDirectoryLocked(paths.remote);
     } else {
       // The protected twins stay for another attempt; the plain keys never.
       RG_DeleteKeyFiles();

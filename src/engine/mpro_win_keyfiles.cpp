@@ -10,6 +10,7 @@
 #include "cryptlib.h"
 #include "engine/mpro_win.h"
 #include "platform/platform.h"
+#include "support/directory_lock.h"
 #include "support/fileutil.h"
 
 namespace cryptlib {
@@ -89,6 +90,8 @@ int32_t TMProWinCryptoEngine::DecryptDatToFile(const std::string& datFile, const
   void* data = nullptr;
   int32_t dataLength = 0;
   if (const int32_t result = DecodeDataWithHeader(buffer.data(), length, &data, &dataLength)) return result;
+  // The plain key file is the user's alone from its first byte: the
+  // exchange copies it into the key directory with its access.
   return WriteBufferToPrivateFile(plainFile, data, static_cast<size_t>(dataLength)) ? CE_OK : CE_KEY_FILE_IO;
 }
 
@@ -117,6 +120,10 @@ bool TMProWinCryptoEngine::RG_CopyKeyFiles(const std::string& source) {
   const std::string from = ExpandRootDir(source);
   std::string to;
   if (RemoteDirectory(to) != CE_OK) return false;
+  // One key set, not half of one and half of a set another process is
+  // exchanging; the key directory's lock first, as everywhere.
+  const DirectoryLock keysLock(from);
+  const DirectoryLock remoteLock(to);
   const auto copy = [&](const char* name) { return CopyFileContents(from + name, to + name); };
   for (const char* name : {"uz.db3", "gk.db3", "num"})
     if (!copy(name)) return false;
@@ -135,6 +142,7 @@ bool TMProWinCryptoEngine::RG_CopyKeyFiles(const std::string& source) {
 void TMProWinCryptoEngine::RG_DeleteKeyFiles() {
   std::string remote;
   if (RemoteDirectory(remote) != CE_OK) return;
+  const DirectoryLock lock(remote);
   for (const KeyFile& file : kPSEKeyFiles)
     if (FileExists(remote + file.name)) platform::Os().DeleteFile(remote + file.name);
 }

@@ -14,6 +14,7 @@
 #include "engine/param_numbers.h"
 #include "engine/remote_files.h"
 #include "engine/remote_key_name.h"
+#include "support/directory_lock.h"
 #include "support/fileutil.h"
 #include "support/strutil.h"
 
@@ -176,7 +177,7 @@ int32_t TMProWinCryptoEngine::RunStartStep(const char* keyName, char* exchange, 
 int32_t TMProWinCryptoEngine::RemoteGenerateEXStep_1() {
   std::string remote;
   if (const int32_t result = RemoteDirectory(remote)) return result;
-  if (!DeleteTree(remote, false)) return CE_REMOTE_DIR_IO;
+  if (!EmptyDirectoryLocked(remote)) return CE_REMOTE_DIR_IO;
   const std::string own = ExpandRootPath(ParamAsHostReads(param::kOwnCertificate, GetMaxCryptoParamValueLength()));
   bool ownExists = false;
   {
@@ -184,7 +185,7 @@ int32_t TMProWinCryptoEngine::RemoteGenerateEXStep_1() {
     ownExists = FileExists(own);
   }
   if (!ownExists) return CE_CERT_NOT_FOUND;
-  if (!CopyFileContents(own, remote + remote::kSelfCertificate)) return CE_KEY_FILE_IO;
+  if (!CopyFileLocked(own, remote + remote::kSelfCertificate)) return CE_KEY_FILE_IO;
   std::string uid;
   if (const int32_t result = CurrentUserUID(uid)) return result;
   // The current signing key must work: the request travels signed with it.
@@ -202,7 +203,8 @@ int32_t TMProWinCryptoEngine::RemoteGenerateEXStep_2() {
   const std::string text = fingerprint.data();
   if (text.empty()) return CE_OK;
   const std::string file = remote + remote::kFingerprintFile;
-  return WriteBufferToFile(file.c_str(), text.data(), static_cast<int32_t>(text.size())) ? CE_OK : CE_REMOTE_DIR_IO;
+  // R holds the user's alone.
+  return WriteBufferToPrivateFile(file, text.data(), text.size()) ? CE_OK : CE_REMOTE_DIR_IO;
 }
 
 int32_t TMProWinCryptoEngine::InternalRemoteGenerateStart_WithUtility(char* buffer, const char* keyName,

@@ -212,6 +212,10 @@ std::u16string AnsiToUtf16(const std::string& text);
 
 // Identity of the calling process.
 uint32_t CurrentProcessId();
+// Whether a process with this identity is running (also one of another user).
+// An identity the system may have given to a new process since errs on the
+// side of running: what belongs to it is kept.
+bool ProcessIsRunning(uint32_t processId);
 // Identity of the calling thread, never 0.
 uint32_t CurrentThreadId();
 // Gives up the rest of the time slice (the spin locks' back-off).

@@ -51,8 +51,13 @@ DirectoryLock::DirectoryLock(const std::string& directory)
   }
   handle_ = platform::Os().AcquireFileLock(IncludeBackslash(directory) + kDirectoryLockName);
   if (handle_ == nullptr) return;
-  const std::lock_guard<std::mutex> hold(HeldByThreads().mutex);
-  HeldByThreads().counts[key] = 1;
+  {
+    const std::lock_guard<std::mutex> hold(HeldByThreads().mutex);
+    HeldByThreads().counts[key] = 1;
+  }
+  // Every change of the directory begins here: what killed writers left in
+  // it goes before it can pile up.
+  RemoveTemporariesOfEndedProcesses(directory);
 }
 
 DirectoryLock::~DirectoryLock() {
@@ -64,6 +69,19 @@ DirectoryLock::~DirectoryLock() {
     HeldByThreads().counts.erase(found);
   }
   platform::Os().ReleaseFileLock(handle_);
+}
+
+bool CopyFileLocked(const std::string& source, const std::string& target) {
+  const std::string directory = target.substr(0, target.find_last_of("\\/:") + 1);
+  if (directory.empty()) return CopyFileContents(source, target);
+  const DirectoryLock lock(directory);
+  return CopyFileContents(source, target);
+}
+
+bool EmptyDirectoryLocked(const std::string& directory) {
+  if (!DirectoryExists(directory)) return false;
+  const DirectoryLock lock(directory);
+  return DeleteTree(directory, false);
 }
 
 }  // namespace cryptlib

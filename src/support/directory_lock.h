@@ -18,11 +18,11 @@ inline constexpr const char* kDirectoryLockName = ".lock";
 
 class DirectoryLock {
  public:
-  // Waits until no other process (or thread) holds the directory's lock.
-  // A directory where the lock file can be neither created nor opened (a
-  // read-only one) is not locked: whatever change follows fails on its own,
-  // and reading never needs the lock. A thread that holds the lock already
-  // takes it again without waiting.
+  // Waits until no other process (or thread) holds the directory's lock,
+  // then removes the temporaries and claimed files of ended processes from
+  // the directory (RemoveTemporariesOfEndedProcesses). A directory where the lock file can be neither created nor
+  // opened (a read-only one) is not locked: whatever change follows fails on its own, and reading never needs the lock.
+  // A thread that holds the lock already takes it again without waiting.
   explicit DirectoryLock(const std::string& directory);
   ~DirectoryLock();
   DirectoryLock(const DirectoryLock&) = delete;
@@ -36,5 +36,13 @@ class DirectoryLock {
   void* handle_ = nullptr;
   bool nested_ = false;
 };
+
+// CopyFileContents with the target's directory locked (a target without a
+// directory part is copied without the lock).
+bool CopyFileLocked(const std::string& source, const std::string& target);
+
+// DeleteTree(directory, false) under the directory's lock: emptied while no
+// other process changes it. False as DeleteTree answers.
+bool EmptyDirectoryLocked(const std::string& directory);
 
 }  // namespace cryptlib

@@ -66,6 +66,21 @@ std::string GetTempDir();
 // store takes a file of that name for one.
 std::string UnusedNameBeside(const std::string& path);
 
+// Removes from directory the temporaries (UnusedNameBeside's names) whose
+// process has ended: a writer killed between creating and renaming one left
+// it. Temporaries of running processes, this one included, stay. With a
+// claim among them, the claimed file goes too unless a running process
+// claims it as well. Names are matched as namePrefix + the temporary's part
+// when namePrefix is given (the temporaries beside one file).
+void RemoveTemporariesOfEndedProcesses(const std::string& directory, const std::string& namePrefix = std::string());
+// A claim makes a file that must not outlive its maker's process (a file
+// under a fixed-pattern name, filled before it gets its lasting name) known
+// to RemoveTemporariesOfEndedProcesses: a hidden file beside it naming this
+// process. Created before the claimed file, dropped after it is renamed or
+// deleted. False when the claim cannot be written.
+bool ClaimFile(const std::string& path);
+void DropClaim(const std::string& path);
+
 // Held while an operation picks a free numbered name in a directory and fills
 // it, so that two threads of the process never pick the same name: the
 // platform has no exclusive create of a file, and a rename onto the name

@@ -154,4 +154,36 @@ FileTree ReadFileTree(const std::string& root) {
   return tree;
 }
 
+namespace {
+
+bool IsPublicText(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::string start(22, '\0');
+  in.read(start.data(), static_cast<std::streamsize>(start.size()));
+  return start == "-----BEGIN CERTIFICATE";
+}
+
+bool HoldsKeyMaterial(const fs::directory_entry& entry, const std::string& root) {
+  const std::string name = entry.path().filename().string();
+  // A certificate or request (".pem") and a writer's temporary of one
+  // (".name.pem.<writer>.tmp", still empty when the writer was killed).
+  if (!entry.is_regular_file() || name == ".lock" || name.find(".pem") != std::string::npos) return false;
+  const std::string relative = fs::relative(entry.path(), root).generic_string();
+  return relative.rfind("CA/", 0) != 0 && relative.rfind("CRL/", 0) != 0 && !IsPublicText(entry.path());
+}
+
+}  // namespace
+
+std::vector<std::string> KeyFilesOpenToOthers(const std::vector<std::string>& roots) {
+  constexpr fs::perms kOthers = fs::perms::group_all | fs::perms::others_all;
+  std::vector<std::string> open;
+  for (const std::string& root : roots) {
+    if (!fs::exists(root)) continue;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+      if (HoldsKeyMaterial(entry, root) && (entry.status().permissions() & kOthers) != fs::perms::none)
+        open.push_back(entry.path().string());
+  }
+  return open;
+}
+
 }  // namespace cryptlib::test

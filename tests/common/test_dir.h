@@ -4,6 +4,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 namespace cryptlib::test {
 
@@ -37,5 +38,12 @@ void RemoveTestRootsBeforeAbort();
 // directories' lock files (".lock"); empty when the directory does not exist.
 using FileTree = std::map<std::string, std::string>;
 FileTree ReadFileTree(const std::string& root);
+
+// The files below the roots that hold key material (every file but
+// certificates and requests: ".pem" names, their writers' temporaries and
+// text beginning "-----BEGIN CERTIFICATE"; the "CA" and "CRL" directories;
+// the lock files. ".old" backups included)
+// and that group or others may read or write.
+std::vector<std::string> KeyFilesOpenToOthers(const std::vector<std::string>& roots);
 
 }  // namespace cryptlib::test

@@ -3,7 +3,9 @@
 // and with the disk full from each change on. After every fault the user
 // runs the finish again in a new process, and a new process signs, verifies,
 // encrypts and decrypts with the old keys or the new ones; the certificate of
-// the keys in use is filed, and no journal is left behind.
+// the keys in use is filed, no journal is left behind, and no file with key
+// material in the key directory, R or the media is open to group or others.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "common/crash_child.h"
+#include "common/test_dir.h"
 #include "host/support/remote_fixture.h"
 
 namespace cryptlib::test {
@@ -33,43 +36,56 @@ enum Usable {
   kNoCertificate = 5
 };
 
-class StepwiseFinishCrash : public RemoteGenerationTest {
+// The user's directories saved and restored around each fault, and the
+// checks a new process makes of the keys.
+class StepwiseCrash : public RemoteGenerationTest {
  protected:
   void SetUp() override {
     if (!KillShimAvailable()) GTEST_SKIP() << "no kill shim in this build";
     RemoteGenerationTest::SetUp();
     oldKey_ = PublicKeyOf(keys_ / "mk.db3");
-    uint32_t step = 0;
-    for (int call = 0; call < 5 && step != 1; ++call) {
-      if (step == 5) {
-        ASSERT_EQ(Hooks().WriteKeyContainer(media_.path(), "/CN=utility"), 0);
-      }
-      ASSERT_EQ(Start(step, "Alice"), 0);
-    }
-    ASSERT_EQ(step, 1u);
-    answer_ = BankAnswer(ExchangeText());
-    for (const TestDir* part : {&keys_, &certs_, &remote_}) saved_.push_back(Copy(part->path()));
   }
 
-  std::string Copy(const std::string& directory) {
-    const std::string copy = saved_dir_.path() + "/" + std::to_string(saved_.size());
-    fs::copy(directory, copy, fs::copy_options::recursive);
-    return copy;
+  // Key files are owner-only, as a real module and utility write them (the
+  // fake writes with the default mode): then no copy may be more open.
+  static void MakePrivate(const std::string& directory) {
+    for (const auto& entry : fs::recursive_directory_iterator(directory))
+      if (entry.is_regular_file()) fs::permissions(entry.path(), fs::perms::owner_read | fs::perms::owner_write);
+  }
+
+  // The whole stepwise start, the outside utility included, as a host
+  // drives it from the first step: 0 once it reached the last step.
+  int StartAllSteps(CRYPT_HANDLE h) {
+    uint32_t step = 0;
+    int32_t result = 0;
+    for (int call = 0; call < 5 && step != 1 && result == 0; ++call) {
+      if (step == 5) {
+        if (Hooks().WriteKeyContainer(media_.path(), "/CN=utility") != 0) return 2;
+      }
+      result = api().RemoteGenerateStartEx(h, "Alice", exchange_.data(), &step);
+    }
+    return result == 0 && step == 1 ? 0 : 1;
+  }
+
+  void Save() {
+    for (const TestDir* part : {&keys_, &remote_, &media_}) MakePrivate(part->path());
+    for (const TestDir* part : {&keys_, &certs_, &remote_, &media_}) {
+      const std::string copy = saved_dir_.path() + "/" + std::to_string(saved_.size());
+      fs::copy(part->path(), copy, fs::copy_options::recursive);
+      saved_.push_back(copy);
+    }
   }
   void Restore() {
-    const TestDir* parts[] = {&keys_, &certs_, &remote_};
+    const TestDir* parts[] = {&keys_, &certs_, &remote_, &media_};
     for (size_t i = 0; i < saved_.size(); ++i) {
       fs::remove_all(parts[i]->path());
       fs::copy(saved_[i], parts[i]->path(), fs::copy_options::recursive);
     }
   }
 
-  int FinishInThisProcess() {
-    CRYPT_HANDLE h = NewUserEngine();
-    uint32_t step = 2;
-    const int32_t result = Finish(h, answer_, step);
-    api().DoneEngine(h);
-    return result == 0 ? 0 : 1;
+  // Key material in the key directory, R and the media, open to others.
+  std::vector<std::string> OpenKeyFiles() const {
+    return KeyFilesOpenToOthers({keys_.path(), remote_.path(), media_.path()});
   }
 
   // Signs, verifies, encrypts for and decrypts as Alice on a new engine.
@@ -108,9 +124,36 @@ class StepwiseFinishCrash : public RemoteGenerationTest {
   }
   int InNewProcess(const std::function<int()>& body) { return RunInChild(0, KILL_SHIM_KILL_BEFORE, body).exitCode; }
 
+  // Every change killed; torn writes and a full disk at every fourth in the
+  // default run, at every one with CRYPTLIB_CRASH_SWEEP_FULL set.
+  static std::vector<std::pair<int, long>> Modes() {
+    const long stride = std::getenv("CRYPTLIB_CRASH_SWEEP_FULL") != nullptr ? 1 : 4;
+    return {{KILL_SHIM_KILL_BEFORE, 1}, {KILL_SHIM_TEAR, stride}, {KILL_SHIM_NO_SPACE, stride}};
+  }
+
   TestDir saved_dir_;
   std::vector<std::string> saved_;
   std::string oldKey_;
+};
+
+class StepwiseFinishCrash : public StepwiseCrash {
+ protected:
+  void SetUp() override {
+    StepwiseCrash::SetUp();
+    if (IsSkipped()) return;
+    ASSERT_EQ(StartAllSteps(engine()), 0);
+    answer_ = BankAnswer(ExchangeText());
+    Save();
+  }
+
+  int FinishInThisProcess() {
+    CRYPT_HANDLE h = NewUserEngine();
+    uint32_t step = 2;
+    const int32_t result = Finish(h, answer_, step);
+    api().DoneEngine(h);
+    return result == 0 ? 0 : 1;
+  }
+
   std::string answer_;
 };
 
@@ -118,12 +161,7 @@ TEST_F(StepwiseFinishCrash, EveryFaultLeavesWorkingKeysAndTheFinishRunsAgain) {
   const long operations = CountOperations([&] { return FinishInThisProcess(); });
   ASSERT_GT(operations, 5);
   int completedAgain = 0;
-  // Every change killed; torn writes and a full disk at every fourth in the
-  // default run, at every one with CRYPTLIB_CRASH_SWEEP_FULL set.
-  const long stride = std::getenv("CRYPTLIB_CRASH_SWEEP_FULL") != nullptr ? 1 : 4;
-  const std::pair<int, long> modes[] = {
-      {KILL_SHIM_KILL_BEFORE, 1}, {KILL_SHIM_TEAR, stride}, {KILL_SHIM_NO_SPACE, stride}};
-  for (const auto& [mode, every] : modes) {
+  for (const auto& [mode, every] : Modes()) {
     for (long at = 1; at <= operations; at += every) {
       SCOPED_TRACE("mode " + std::to_string(mode) + ", fault at file change " + std::to_string(at));
       Restore();
@@ -142,6 +180,7 @@ TEST_F(StepwiseFinishCrash, EveryFaultLeavesWorkingKeysAndTheFinishRunsAgain) {
         EXPECT_EQ(usable, kNewKeys);
       }
       EXPECT_FALSE(fs::exists(keys_ / "keyset.jnl"));
+      EXPECT_THAT(OpenKeyFiles(), ::testing::IsEmpty());
     }
   }
   std::printf("[ sweep    ] stepwise finish: %ld file changes, %d faulted finishes completed again\n", operations,

@@ -3,15 +3,25 @@
 // recognised by the next recovery, which brings back the whole previous set,
 // or finishes the whole new one, and the exchange run again completes with
 // the previous set under the ".old" names.
+// Also what two processes and killed writers do to a key directory: a
+// recovery waits for another process's exchange, and the leftovers of ended
+// processes go with the next change.
 #include <gtest/gtest.h>
+
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "binding/keyset_exchange.h"
 #include "binding/mprodll.h"
 #include "common/crash_child.h"
 #include "common/test_dir.h"
+#include "platform/platform.h"
+#include "support/fileutil.h"
 
 namespace cryptlib {
 namespace {
@@ -29,6 +39,34 @@ Tree ActiveSet(const Tree& tree) {
     if (!name.ends_with(".old") && !name.ends_with(".jnl")) active[name] = contents;
   return active;
 }
+
+// A process id that no process has: a child that has ended and been reaped.
+uint32_t EndedProcessId() {
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  waitpid(child, nullptr, 0);
+  return static_cast<uint32_t>(child);
+}
+
+// Stops the exchange at its third rename (half-way, its journal written and
+// the lock held) until the test lets it go: "p" goes out on paused, a byte
+// on resume lets it on.
+class PausingPlatform : public platform::PlatformWrapper {
+ public:
+  PausingPlatform(int paused, int resume)
+      : PlatformWrapper(platform::SystemPlatform()), paused_(paused), resume_(resume) {}
+  bool RenameFile(const std::string& from, const std::string& to) override {
+    if (++renames_ == 3) {
+      char byte = 'p';
+      if (write(paused_, &byte, 1) != 1 || read(resume_, &byte, 1) != 1) _exit(3);
+    }
+    return PlatformWrapper::RenameFile(from, to);
+  }
+
+ private:
+  int paused_, resume_;
+  int renames_ = 0;
+};
 
 class KeySetCrash : public ::testing::Test {
  protected:
@@ -71,7 +109,9 @@ TEST_F(KeySetCrash, EveryKillIsUndoneOrFinishedByTheNextRecovery) {
       ASSERT_TRUE(test::RunInChild(at, mode, [&] { return Replace() ? 0 : 1; }).killed);
       // The next use of the directory, in a process of its own.
       EXPECT_EQ(test::RunInChild(0, mode, [&] { return RecoverKeySetExchange(Active()) ? 0 : 1; }).exitCode, 0);
-      const Tree active = ActiveSet(test::ReadFileTree(dir_ / "active"));
+      // A killed writer's temporary may wait for the next change.
+      Tree active = ActiveSet(test::ReadFileTree(dir_ / "active"));
+      std::erase_if(active, [](const auto& entry) { return entry.first.ends_with(".tmp"); });
       EXPECT_FALSE(fs::exists(dir_ / "active/keyset.jnl"));
       const std::string certificate = dir_.ReadFile("certs/user.pem");
       if (active == oldSet) {
@@ -82,7 +122,8 @@ TEST_F(KeySetCrash, EveryKillIsUndoneOrFinishedByTheNextRecovery) {
         EXPECT_EQ(active, newSet) << "neither the whole old set nor the whole new one";
         EXPECT_EQ(certificate, "new certificate");
       }
-      // The exchange run again completes; the previous set is the backup.
+      // The exchange run again completes, with no temporary left; the
+      // previous set is the backup.
       ASSERT_TRUE(Replace());
       EXPECT_EQ(ActiveSet(test::ReadFileTree(dir_ / "active")), newSet);
       EXPECT_EQ(dir_.ReadFile("certs/user.old"), certificate);
@@ -90,6 +131,84 @@ TEST_F(KeySetCrash, EveryKillIsUndoneOrFinishedByTheNextRecovery) {
   }
   EXPECT_GT(undone, 0);
   EXPECT_GT(finished, 0);
+}
+
+// Two processes on one key directory: a recovery started while another
+// process's exchange is half-way waits for it (it would take the live
+// journal for a dead one and undo it under the exchange's feet), and then
+// finds the whole new set with nothing to do.
+TEST_F(KeySetCrash, ARecoveryWaitsForTheExchangeOfAnotherProcess) {
+  Prepare();
+  Tree newSet = test::ReadFileTree(dir_ / "new");
+  newSet.erase("user.pem");
+  int paused[2], resume[2];
+  ASSERT_EQ(pipe(paused), 0);
+  ASSERT_EQ(pipe(resume), 0);
+  const pid_t exchange = fork();
+  if (exchange == 0) {
+    PausingPlatform pausing(paused[1], resume[0]);
+    platform::SetPlatformForTesting(&pausing);
+    _exit(Replace() ? 0 : 1);
+  }
+  char byte = 0;
+  ASSERT_EQ(read(paused[0], &byte, 1), 1) << "the exchange never reached its third rename";
+  ASSERT_TRUE(fs::exists(dir_ / "active/keyset.jnl"));
+  const pid_t recovery = fork();
+  if (recovery == 0) _exit(RecoverKeySetExchange(Active()) ? 0 : 1);
+  // Bounded: the recovery must still be waiting after a while; without the
+  // lock it undoes the journal at once and ends.
+  int status = 0;
+  bool waited = true;
+  for (int tries = 0; tries < 20 && waited; ++tries) {
+    poll(nullptr, 0, 10);
+    waited = waitpid(recovery, &status, WNOHANG) == 0;
+  }
+  EXPECT_TRUE(waited) << "the recovery ran during the exchange";
+  ASSERT_EQ(write(resume[1], &byte, 1), 1);
+  ASSERT_EQ(waitpid(exchange, &status, 0), exchange);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the exchange failed";
+  if (waited) waitpid(recovery, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  for (int fd : {paused[0], paused[1], resume[0], resume[1]}) close(fd);
+  EXPECT_EQ(ActiveSet(test::ReadFileTree(dir_ / "active")), newSet);
+  EXPECT_EQ(dir_.ReadFile("certs/user.old"), "old certificate");
+  EXPECT_FALSE(fs::exists(dir_ / "active/keyset.jnl"));
+}
+
+// Temporaries of killed writers in the key directory and beside the files
+// the exchange replaces go with the next exchange; a running process's stay.
+TEST_F(KeySetCrash, TheNextExchangeRemovesOnlyTheTemporariesOfEndedProcesses) {
+  Prepare();
+  const std::string dead = ".~" + std::to_string(EndedProcessId()) + "-1-7.tmp";
+  const std::string live = ".~" + std::to_string(getpid()) + "-1-7.tmp";
+  for (const std::string& name :
+       {"active/keyset.jnl" + dead, "active/mk.db3" + dead, "active/KEYS/c.key" + dead, "active/mk.db3" + live})
+    dir_.WriteFile(name, "partial");
+  ASSERT_TRUE(Replace());
+  EXPECT_FALSE(fs::exists(dir_ / ("active/keyset.jnl" + dead)));
+  EXPECT_FALSE(fs::exists(dir_ / ("active/mk.db3" + dead)));
+  EXPECT_FALSE(fs::exists(dir_ / ("active/KEYS/c.key" + dead)));
+  EXPECT_TRUE(fs::exists(dir_ / ("active/mk.db3" + live)));
+}
+
+// The leftovers of killed writers: temporaries of an ended process go, a
+// running one's and names that only look alike stay; a claim of an ended
+// process takes its file along unless a running process claims it too.
+TEST(LeftoversOfEndedProcesses, GoWithTheirClaimedFilesButNeverARunningProcesssOnes) {
+  test::TestDir dir;
+  const std::string dead = std::to_string(EndedProcessId());
+  const std::string live = std::to_string(getpid());
+  const std::vector<std::string> gone = {"a.pem.~" + dead + "-1-2.tmp", "crt00001.pem",
+                                         ".crt00001.pem.~" + dead + "-claim.tmp",
+                                         ".crt00002.pem.~" + dead + "-claim.tmp"};
+  const std::vector<std::string> kept = {
+      "a.pem.~" + live + "-1-2.tmp",           "b.~x-1.tmp",  "c.~0-1.tmp", "d.tmp", "crt00002.pem",
+      ".crt00002.pem.~" + live + "-claim.tmp", "crt00003.pem"};
+  for (const auto& names : {gone, kept})
+    for (const std::string& name : names) dir.WriteFile(name, "x");
+  RemoveTemporariesOfEndedProcesses(dir.path());
+  for (const std::string& name : gone) EXPECT_FALSE(dir.Exists(name)) << name;
+  for (const std::string& name : kept) EXPECT_TRUE(dir.Exists(name)) << name;
 }
 
 TEST_F(KeySetCrash, JournalsThatCannotBeReadStayAndChangeNothing) {
@@ -104,9 +223,11 @@ TEST_F(KeySetCrash, JournalsThatCannotBeReadStayAndChangeNothing) {
   fs::remove(dir_ / "active/keyset.jnl");
   EXPECT_EQ(test::ReadFileTree(dir_ / "active"), before);
   // A journal that never got its name (killed while written) is only a
-  // temporary: nothing had changed, and it goes.
-  dir_.WriteFile("active/keyset.jnl.~1-2.tmp", "CryptLib key-set jour");
+  // temporary: nothing had changed, and nothing is undone.
+  const std::string temporary = "active/keyset.jnl.~" + std::to_string(EndedProcessId()) + "-2-1.tmp";
+  dir_.WriteFile(temporary, "CryptLib key-set jour");
   EXPECT_TRUE(RecoverKeySetExchange(Active()));
+  fs::remove(dir_ / temporary);
   EXPECT_EQ(test::ReadFileTree(dir_ / "active"), before);
 }
 

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <link.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -631,6 +633,12 @@ std::string NativePath(const std::string& path) {
 
 uint32_t CurrentProcessId() {
   return static_cast<uint32_t>(getpid());
+}
+
+bool ProcessIsRunning(uint32_t processId) {
+  if (processId == 0 || processId > static_cast<uint32_t>(std::numeric_limits<pid_t>::max())) return false;
+  // Signal 0 only checks: EPERM means the process exists under another user.
+  return kill(static_cast<pid_t>(processId), 0) == 0 || errno != ESRCH;
 }
 
 uint32_t CurrentThreadId() {

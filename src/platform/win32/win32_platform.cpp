@@ -141,6 +141,17 @@ uint32_t CurrentProcessId() {
   return GetCurrentProcessId();
 }
 
+bool ProcessIsRunning(uint32_t processId) {
+  if (processId == 0) return false;
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+  // Refused access means the process exists; an unknown identity is gone.
+  if (process == nullptr) return GetLastError() != ERROR_INVALID_PARAMETER;
+  // A process that has ended but is still referenced is signalled.
+  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return running;
+}
+
 uint32_t CurrentThreadId() {
   return GetCurrentThreadId();
 }

@@ -40,8 +40,11 @@ inline std::string ReadWhole(const std::string& path) {
 inline std::vector<std::string> FileNames(const std::string& directory) {
   std::vector<std::string> names;
   if (!std::filesystem::exists(directory)) return names;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(directory))
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(directory)) {
+    // A directory's lock file is the engine's bookkeeping, not content.
+    if (entry.path().filename() == ".lock") continue;
     names.push_back(std::filesystem::relative(entry.path(), directory).generic_string());
+  }
   std::sort(names.begin(), names.end());
   return names;
 }
