@@ -4,6 +4,7 @@
 #include <atomic>
 #include <charconv>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -122,9 +123,29 @@ void LogCall(const char* function, const Args& args, int32_t result, bool script
   end = std::to_chars(end, end + 12, result).ptr;
   if (scripted) end = std::copy_n(" [scripted]", 11, end);
   *end++ = '\n';
+  AppendLogLine(std::string_view(line, static_cast<size_t>(end - line)));
+}
+
+void AppendLogLine(std::string_view line) {
   HookState& hooks = Hooks();
   std::lock_guard lock(hooks.logMutex);
-  hooks.log.append(line, static_cast<size_t>(end - line));
+  hooks.log.append(line);
+}
+
+QueryLine::QueryLine(const char* function, int32_t answer) : function_(function), answer_(answer) {
+  const int written = std::snprintf(text_, sizeof text_, "%s() = %d\n", function, static_cast<int>(answer));
+  length_ = std::min(static_cast<size_t>(std::max(written, 0)), sizeof text_ - 1);
+}
+
+int32_t AnswerQuery(const QueryLine& query) {
+  if (ModuleFinalised()) return kErrInternal;
+  CallScope scope(CallKind::kQuery);
+  if (std::optional<int32_t> scripted = TakeScriptedResult(query.function())) {
+    LogCall(query.function(), Args(), *scripted, true);
+    return *scripted;
+  }
+  AppendLogLine(query.text());
+  return query.answer();
 }
 
 }  // namespace fake
