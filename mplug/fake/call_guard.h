@@ -8,6 +8,7 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "contexts.h"
 
@@ -47,6 +48,32 @@ class CallScope {
 
 std::optional<int32_t> TakeScriptedResult(const char* function);
 void LogCall(const char* function, const Args& args, int32_t result, bool scripted);
+// Appends one whole line, newline included, to the call log.
+void AppendLogLine(std::string_view line);
+
+// A size or count query: no arguments, and an answer that is a constant of
+// the module (the parameter count one of its flavour), so its log line is the
+// same on every call that no script answers. It is made once, on the first
+// call, and appended whole, which keeps a logged query close to a module's
+// own query (the engine makes three per cached call). Nothing in it needs
+// destroying: a call made while the module is unloaded still finds it.
+class QueryLine {
+ public:
+  QueryLine(const char* function, int32_t answer);
+  const char* function() const { return function_; }
+  int32_t answer() const { return answer_; }
+  std::string_view text() const { return std::string_view(text_, length_); }
+
+ private:
+  const char* function_;
+  int32_t answer_;
+  char text_[80];  // "GetMaxUIDLength() = 260\n", as LogCall writes it
+  size_t length_;
+};
+
+// Guarded for a query: scripts, the finalised module and the log as for any
+// call.
+int32_t AnswerQuery(const QueryLine& query);
 
 template <class Body>
 int32_t Guarded(const char* function, const Args& args, Body&& body, CallKind kind = CallKind::kCounted) {

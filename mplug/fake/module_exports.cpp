@@ -10,11 +10,6 @@ using namespace fake;
 
 namespace {
 
-int32_t Query(const char* function, int32_t value) {
-  return Guarded(
-      function, Args(), [value] { return value; }, CallKind::kQuery);
-}
-
 bool ValidIndex(int32_t index) {
   return index >= 0 && index < ThisFlavour().paramCount;
 }
@@ -24,31 +19,40 @@ bool ValidIndex(int32_t index) {
 extern "C" {
 
 int32_t MPLUG_CALL GetMaxEncodeAddition(void) {
-  return Query("GetMaxEncodeAddition", kMaxEncodeAddition);
+  static const QueryLine query("GetMaxEncodeAddition", kMaxEncodeAddition);
+  return AnswerQuery(query);
 }
 int32_t MPLUG_CALL GetMaxSignatureLength(void) {
-  return Query("GetMaxSignatureLength", kMaxSignatureLength);
+  static const QueryLine query("GetMaxSignatureLength", kMaxSignatureLength);
+  return AnswerQuery(query);
 }
 int32_t MPLUG_CALL GetMaxUIDLength(void) {
-  return Query("GetMaxUIDLength", kMaxUidLength);
+  static const QueryLine query("GetMaxUIDLength", kMaxUidLength);
+  return AnswerQuery(query);
 }
 int32_t MPLUG_CALL GetMaxPasswordLength(void) {
-  return Query("GetMaxPasswordLength", kMaxPasswordLength);
+  static const QueryLine query("GetMaxPasswordLength", kMaxPasswordLength);
+  return AnswerQuery(query);
 }
 int32_t MPLUG_CALL GetMaxCryptoParamNameLength(void) {
-  return Query("GetMaxCryptoParamNameLength", kMaxParamNameLength);
+  static const QueryLine query("GetMaxCryptoParamNameLength", kMaxParamNameLength);
+  return AnswerQuery(query);
 }
 int32_t MPLUG_CALL GetMaxCryptoParamValueLength(void) {
-  return Query("GetMaxCryptoParamValueLength", kMaxParamValueLength);
+  static const QueryLine query("GetMaxCryptoParamValueLength", kMaxParamValueLength);
+  return AnswerQuery(query);
 }
 int32_t MPLUG_CALL GetMaxErrorStringLength(void) {
-  return Query("GetMaxErrorStringLength", kMaxErrorStringLength);
+  static const QueryLine query("GetMaxErrorStringLength", kMaxErrorStringLength);
+  return AnswerQuery(query);
 }
 int32_t MPLUG_CALL GetMaxFileNameLength(void) {
-  return Query("GetMaxFileNameLength", kMaxFileNameLength);
+  static const QueryLine query("GetMaxFileNameLength", kMaxFileNameLength);
+  return AnswerQuery(query);
 }
 int32_t MPLUG_CALL GetCryptoParamNumber(void) {
-  return Query("GetCryptoParamNumber", ThisFlavour().paramCount);
+  static const QueryLine query("GetCryptoParamNumber", ThisFlavour().paramCount);
+  return AnswerQuery(query);
 }
 // These two are called under the engine's call lock, so they count.
 int32_t MPLUG_CALL GetMaxCertificateLength(void) {

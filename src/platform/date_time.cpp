@@ -46,6 +46,9 @@ double EncodeDateTime(const CivilDateTime& time) {
   return static_cast<double>(days) + secondsOfDay / 86400.0;
 }
 
+// The same value EncodeDateTime gives for the civil fields of seconds, made
+// without them: the clock is read on every cached call. The whole seconds of
+// the day are exact in a double, so the fraction adds up as EncodeDateTime's.
 double EncodeClockSeconds(int64_t seconds, int32_t millisecond) {
   constexpr int64_t kSecondsPerDay = 86400;
   int64_t days = seconds / kSecondsPerDay;
@@ -54,12 +57,8 @@ double EncodeClockSeconds(int64_t seconds, int32_t millisecond) {
     ofDay += kSecondsPerDay;
     --days;
   }
-  CivilDateTime civil = CivilFromDays(days);
-  civil.hour = static_cast<int32_t>(ofDay / 3600);
-  civil.minute = static_cast<int32_t>(ofDay / 60 % 60);
-  civil.second = static_cast<int32_t>(ofDay % 60);
-  civil.millisecond = millisecond;
-  return EncodeDateTime(civil);
+  const double secondsOfDay = static_cast<double>(ofDay) + millisecond / 1000.0;
+  return static_cast<double>(days + kEpochOffsetDays) + secondsOfDay / 86400.0;
 }
 
 CivilDateTime DecodeDateTime(double value) {

@@ -54,7 +54,10 @@ TRWCriticalSection::~TRWCriticalSection() {
 }
 
 void TRWCriticalSection::BeginRead() {
-  const uint32_t self = platform::CurrentThreadId();
+  BeginRead(platform::CurrentThreadId());
+}
+
+void TRWCriticalSection::BeginRead(uint32_t self) {
   // A registered reader never blocks, not even behind a waiting writer: the
   // writer waits for it, so queueing it on gate_ would deadlock. A first read
   // passes gate_ by too while no writer waits or writes.
@@ -66,7 +69,10 @@ void TRWCriticalSection::BeginRead() {
 }
 
 void TRWCriticalSection::EndRead() {
-  const uint32_t self = platform::CurrentThreadId();
+  EndRead(platform::CurrentThreadId());
+}
+
+void TRWCriticalSection::EndRead(uint32_t self) {
   // The read that matches this call was a no-op inside the caller's write.
   if (writerThread_ == self) return;
   UnregisterRead(self);
@@ -117,6 +123,10 @@ void TRWCriticalSection::EndWrite() {
   gate_.unlock();
 }
 
+uint32_t ReadGuard::ThisThread() {
+  return platform::CurrentThreadId();
+}
+
 int32_t TRWCriticalSection::CountForTesting() const {
   return count_;
 }
@@ -137,10 +147,11 @@ bool TRWCriticalSection::WritingForTesting() const {
 // gate_.
 bool TRWCriticalSection::TryReadWithoutGate(uint32_t self) {
   TableGuard guard(tableLock_, self);
-  ReaderEntry* entry = FindReader(self);
+  ReaderEntry* free = nullptr;
+  ReaderEntry* entry = FindReader(self, free);
   if (entry == nullptr) {
     if (waitingWriter_ != 0 || writing_) return false;
-    entry = &FreeEntry();  // may raise before anything has changed
+    entry = free != nullptr ? free : &FreeEntry();  // may raise before anything has changed
     *entry = ReaderEntry{self, 0};
   } else if (writing_) {
     // A registered reader that finds a write in progress is the writer
@@ -185,6 +196,16 @@ bool TRWCriticalSection::NoReaderBesides(uint32_t writer) {
     if (entry.threadId != 0 && entry.threadId != writer) return false;
   }
   return true;
+}
+
+// The same, noting the first free entry on the way: a first read then needs
+// only the one pass over the table.
+TRWCriticalSection::ReaderEntry* TRWCriticalSection::FindReader(uint32_t threadId, ReaderEntry*& firstFree) {
+  for (ReaderEntry& entry : readers_) {
+    if (entry.threadId == threadId) return &entry;
+    if (entry.threadId == 0 && firstFree == nullptr) firstFree = &entry;
+  }
+  return nullptr;
 }
 
 TRWCriticalSection::ReaderEntry* TRWCriticalSection::FindReader(uint32_t threadId) {

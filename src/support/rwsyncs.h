@@ -44,6 +44,11 @@ class TRWCriticalSection {
   // Lets the unit tests see that a writer is waiting, which no public
   // observer shows.
   friend class TRWCriticalSectionProbe;
+  // A read hold reads the thread id once for both of its ends: the engine
+  // takes two holds on every call.
+  friend class ReadGuard;
+  void BeginRead(uint32_t self);
+  void EndRead(uint32_t self);
 
   // Implementation details are the lock's own (see rwsyncs.cpp).
   class TableGuard;
@@ -54,6 +59,7 @@ class TRWCriticalSection {
   bool OnlyWaitingWriterReads();
   bool NoReaderBesides(uint32_t writer);
   ReaderEntry* FindReader(uint32_t threadId);
+  ReaderEntry* FindReader(uint32_t threadId, ReaderEntry*& firstFree);
   ReaderEntry& FreeEntry();
   // The event; the table lock is taken inside the event's mutex, never the
   // other way round.
@@ -81,13 +87,16 @@ class TRWCriticalSection {
 // Scoped holds.
 class ReadGuard {
  public:
-  explicit ReadGuard(TRWCriticalSection& lock) : lock_(lock) { lock_.BeginRead(); }
-  ~ReadGuard() { lock_.EndRead(); }
+  explicit ReadGuard(TRWCriticalSection& lock) : lock_(lock), self_(ThisThread()) { lock_.BeginRead(self_); }
+  ~ReadGuard() { lock_.EndRead(self_); }
   ReadGuard(const ReadGuard&) = delete;
   ReadGuard& operator=(const ReadGuard&) = delete;
 
  private:
+  static uint32_t ThisThread();
+
   TRWCriticalSection& lock_;
+  const uint32_t self_;
 };
 
 class WriteGuard {

@@ -41,8 +41,8 @@ class FakeModuleTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
     std::string error;
-    handle_ =
-        Os().LoadModule(std::string(CRYPTLIB_FAKE_DIR) + "/v2/" + cryptlib::platform::ModuleFileNameFor("mplug2.dll"), &error);
+    handle_ = Os().LoadModule(
+        std::string(CRYPTLIB_FAKE_DIR) + "/v2/" + cryptlib::platform::ModuleFileNameFor("mplug2.dll"), &error);
     ASSERT_NE(handle_, nullptr) << error;
 #define FAKE_TEST_BIND(number, name, mandatory, result, params) \
   module_.name = reinterpret_cast<MPlug_##name##_Fn>(Os().FindSymbol(handle_, #name));
@@ -313,6 +313,22 @@ TEST_F(FakeModuleTest, LogsCallsAndAnswersScriptedResultsWithoutWork) {
       << log;
   EXPECT_NE(log.find("EncodeData(" + std::to_string(context) + ", buf, &3, \"" + kBob + "\") = 0\n"), std::string::npos)
       << log;
+}
+
+// A size query's line is made once and kept; a script must still answer in
+// its place, be logged as scripted, and give the kept line back afterwards.
+TEST_F(FakeModuleTest, SizeQueriesLogTheirLineAndStillTakeScripts) {
+  const std::string answer = std::to_string(module_.GetMaxUIDLength());
+  module_.ScriptResult("GetMaxUIDLength", 7, 1);
+  EXPECT_EQ(module_.GetMaxUIDLength(), 7);
+  EXPECT_EQ(std::to_string(module_.GetMaxUIDLength()), answer);
+  const std::string log = Log();
+  const std::string line = "GetMaxUIDLength() = " + answer + "\n";
+  const size_t first = log.find(line);
+  const size_t scripted = log.find("GetMaxUIDLength() = 7 [scripted]\n", first);
+  ASSERT_NE(first, std::string::npos) << log;
+  ASSERT_NE(scripted, std::string::npos) << log;
+  EXPECT_NE(log.find(line, scripted), std::string::npos) << log;
 }
 
 }  // namespace
