@@ -20,10 +20,10 @@ int32_t GenerateKeys(const std::string& directory, const std::string& subject, c
   KeyContainer container{subject, NewPublicKey()};
   std::string base = WithBackslash(directory);
   std::string record = FormatKeyContainer(container);
-  bool written = WriteWholeFile(base + "mk.db3", record) && WriteWholeFile(base + "uz.db3", record) &&
-                 WriteWholeFile(base + "KEYS\\" + container.publicKey.substr(0, 8) + ".key", record);
+  bool written = WriteKeyFile(base + "mk.db3", record) && WriteKeyFile(base + "uz.db3", record) &&
+                 WriteKeyFile(base + "KEYS\\" + container.publicKey.substr(0, 8) + ".key", record);
   for (const char* name : kOtherKeyFiles) {
-    written = written && WriteWholeFile(base + name, std::string("FAKE KEY FILE ") + name +
+    written = written && WriteKeyFile(base + name, std::string("FAKE KEY FILE ") + name +
                                                          "\nPublicKey: " + container.publicKey + "\n");
   }
   if (written && !requestFile.empty()) {

@@ -9,6 +9,12 @@
 #include <fstream>
 #include <iterator>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace fake {
@@ -29,15 +35,44 @@ bool ReadWholeFile(const std::string& path, std::string& contents) {
   return !in.bad();
 }
 
-bool WriteWholeFile(const std::string& path, const std::string& contents) {
+namespace {
+
+bool WriteFile(const std::string& path, const std::string& contents, bool ownerOnly) {
   std::optional<std::string> native = NativePath(path);
   if (!native) return false;
   std::error_code error;
   fs::path target(*native);
   if (target.has_parent_path()) fs::create_directories(target.parent_path(), error);
+#if !defined(_WIN32)
+  // Owner-only from the first byte of key material, as a real module writes
+  // its key files.
+  if (ownerOnly) {
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    bool whole = ::fchmod(fd, 0600) == 0;
+    for (size_t done = 0; whole && done < contents.size();) {
+      const ssize_t written = ::write(fd, contents.data() + done, contents.size() - done);
+      whole = written > 0;
+      if (whole) done += static_cast<size_t>(written);
+    }
+    return ::close(fd) == 0 && whole;
+  }
+#else
+  (void)ownerOnly;
+#endif
   std::ofstream out(target, std::ios::binary | std::ios::trunc);
   out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
   return static_cast<bool>(out);
+}
+
+}  // namespace
+
+bool WriteWholeFile(const std::string& path, const std::string& contents) {
+  return WriteFile(path, contents, false);
+}
+
+bool WriteKeyFile(const std::string& path, const std::string& contents) {
+  return WriteFile(path, contents, true);
 }
 
 bool FileExists(const std::string& path) {

@@ -18,6 +18,8 @@ std::optional<std::string> NativePath(const std::string& path);
 bool ReadWholeFile(const std::string& path, std::string& contents);
 // Creates missing parent directories, then writes the file anew.
 bool WriteWholeFile(const std::string& path, const std::string& contents);
+// WriteWholeFile for a file with key material: readable by the owner only.
+bool WriteKeyFile(const std::string& path, const std::string& contents);
 bool FileExists(const std::string& path);
 // The directory with a trailing "\" when it has none.
 std::string WithBackslash(const std::string& directory);

@@ -171,7 +171,10 @@ std::string SnForSerial(const std::string& serial) {
 }
 
 std::string NewPublicKey() {
-  static thread_local std::mt19937_64 random{std::random_device{}()};
+  // Seeded on every call: a generator kept from call to call would hand a
+  // forked child the same keys as its parent and its siblings.
+  std::random_device device;
+  std::mt19937_64 random{(static_cast<uint64_t>(device()) << 32) ^ device()};
   std::string key;
   for (int i = 0; i < 4; ++i) {
     char part[17];

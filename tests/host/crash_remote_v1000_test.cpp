@@ -1,13 +1,15 @@
-// The finish of a stepwise remote key replacement (the fake's 1.0.0.0
-// flavour) killed before each of its file changes, with a write torn in half,
-// and with the disk full from each change on. After every fault the user
-// runs the finish again in a new process, and a new process signs, verifies,
-// encrypts and decrypts with the old keys or the new ones; the certificate of
-// the keys in use is filed, no journal is left behind, and no file with key
-// material in the key directory, R or the media is open to group or others.
+// The start and the finish of a stepwise remote key replacement (the fake's
+// 1.0.0.0 flavour) killed before each of their file changes, with a write
+// torn in half, and with the disk full from each change on. After every fault
+// the user runs the step again in a new process, and a new process signs,
+// verifies, encrypts and decrypts with the old keys or the new ones; the
+// certificate of the keys in use is filed, no journal is left behind, and no
+// file with key material in the key directory, R or the media is open to
+// group or others.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -60,7 +62,10 @@ class StepwiseCrash : public RemoteGenerationTest {
     int32_t result = 0;
     for (int call = 0; call < 5 && step != 1 && result == 0; ++call) {
       if (step == 5) {
-        if (Hooks().WriteKeyContainer(media_.path(), "/CN=utility") != 0) return 2;
+        // Each run of the utility makes a key of its own, as a real one does.
+        const std::string subject = "/CN=utility " + std::to_string(getpid()) + "-" + std::to_string(++utilityRuns_);
+        if (Hooks().WriteKeyContainer(media_.path(), subject) != 0) return 2;
+        MakePrivate(media_.path());
       }
       result = api().RemoteGenerateStartEx(h, "Alice", exchange_.data(), &step);
     }
@@ -134,6 +139,7 @@ class StepwiseCrash : public RemoteGenerationTest {
   TestDir saved_dir_;
   std::vector<std::string> saved_;
   std::string oldKey_;
+  int utilityRuns_ = 0;
 };
 
 class StepwiseFinishCrash : public StepwiseCrash {
@@ -185,6 +191,56 @@ TEST_F(StepwiseFinishCrash, EveryFaultLeavesWorkingKeysAndTheFinishRunsAgain) {
   }
   std::printf("[ sweep    ] stepwise finish: %ld file changes, %d faulted finishes completed again\n", operations,
               completedAgain);
+}
+
+// The start never touches the keys in use: after any fault they still work,
+// and the user's next start (the utility run again) leads to a finish that
+// puts the new keys in use.
+class StepwiseStartCrash : public StepwiseCrash {
+ protected:
+  void SetUp() override {
+    StepwiseCrash::SetUp();
+    if (IsSkipped()) return;
+    Save();
+  }
+
+  int StartInThisProcess() {
+    CRYPT_HANDLE h = NewUserEngine();
+    const int answer = StartAllSteps(h);
+    api().DoneEngine(h);
+    return answer;
+  }
+  // The whole replacement from the first step: the new keys in use, or
+  // 10 + the step that failed (1 start, 2 finish).
+  int ReplaceKeysInThisProcess() {
+    if (StartInThisProcess() != 0) return 11;
+    CRYPT_HANDLE h = NewUserEngine();
+    uint32_t step = 2;
+    const int32_t finished = Finish(h, BankAnswer(ExchangeText()), step);
+    api().DoneEngine(h);
+    return finished == 0 ? UsableKeys() : 12;
+  }
+};
+
+TEST_F(StepwiseStartCrash, EveryFaultLeavesTheKeysInUseAndTheStartRunsAgain) {
+  const long operations = CountOperations([&] { return StartInThisProcess(); });
+  ASSERT_GT(operations, 5);
+  for (const auto& [mode, every] : Modes()) {
+    for (long at = 1; at <= operations; at += every) {
+      SCOPED_TRACE("mode " + std::to_string(mode) + ", fault at file change " + std::to_string(at));
+      Restore();
+      const ChildOutcome faulted = RunInChild(at, mode, [&] { return StartInThisProcess(); });
+      if (mode == KILL_SHIM_KILL_BEFORE) {
+        EXPECT_TRUE(faulted.killed);
+      }
+      EXPECT_EQ(InNewProcess([&] { return UsableKeys(); }), kOldKeys);
+      EXPECT_THAT(OpenKeyFiles(), ::testing::IsEmpty());
+      EXPECT_EQ(InNewProcess([&] { return ReplaceKeysInThisProcess(); }), kNewKeys);
+      EXPECT_FALSE(fs::exists(keys_ / "keyset.jnl"));
+      EXPECT_THAT(OpenKeyFiles(), ::testing::IsEmpty());
+    }
+  }
+  std::printf("[ sweep    ] stepwise start: %ld file changes\n", operations);
 }
 
 }  // namespace
