@@ -110,8 +110,9 @@ bool KeySetJournal::Run() {
   // From the journal's writing to its removal no other process may take it
   // for a dead one's: the key directory is locked until EndRun. Innermost,
   // like every directory lock: nothing in between calls the vendor module.
-  lock_ = std::make_unique<DirectoryLock>(directory_);
-  for (const std::string& directory : TouchedDirectories()) RemoveTemporariesOfEndedProcesses(directory);
+  locks_.push_back(std::make_unique<DirectoryLock>(directory_));
+  for (auto& lock : LockTouchedDirectories(steps_)) locks_.push_back(std::move(lock));
+  for (const std::string& directory : TouchedDirectories(steps_)) RemoveTemporariesOfEndedProcesses(directory);
   if (FileExists(path_)) {
     // A dead exchange's journal, found after the steps were planned: it is
     // dealt with, and this exchange, planned on the state before, fails
@@ -162,7 +163,8 @@ void KeySetJournal::EndRun() {
     LiveJournals().erase(JournalIdentity(path_));
   }
   running_ = false;
-  lock_.reset();
+  // Released in the reverse order of their taking.
+  while (!locks_.empty()) locks_.pop_back();
 }
 
 bool KeySetJournal::Execute(const Step& step) {
@@ -248,17 +250,26 @@ bool KeySetJournal::WriteJournal(bool done) {
          platform::Os().SyncFile(path_) && platform::Os().SyncDirectory(directory_);
 }
 
-std::set<std::string> KeySetJournal::TouchedDirectories() const {
+std::set<std::string> KeySetJournal::TouchedDirectories(const std::vector<Step>& steps) {
   std::set<std::string> directories;
-  for (const Step& step : steps_) {
+  for (const Step& step : steps) {
     directories.insert(DirectoryOf(step.from));
     directories.insert(DirectoryOf(step.to));
   }
   return directories;
 }
 
+std::vector<std::unique_ptr<DirectoryLock>> KeySetJournal::LockTouchedDirectories(const std::vector<Step>& steps) {
+  std::vector<std::unique_ptr<DirectoryLock>> locks;
+  // One order for every taker: the key directory (held already, so taken
+  // again without waiting), then the others as the set sorts their names.
+  for (const std::string& directory : TouchedDirectories(steps))
+    if (!directory.empty()) locks.push_back(std::make_unique<DirectoryLock>(directory));
+  return locks;
+}
+
 bool KeySetJournal::FlushTouchedDirectories() const {
-  for (const std::string& directory : TouchedDirectories())
+  for (const std::string& directory : TouchedDirectories(steps_))
     if (!platform::Os().SyncDirectory(directory)) return false;
   return true;
 }
@@ -289,6 +300,7 @@ bool KeySetJournal::RecoverLocked(const std::string& directory) {
   // An unreadable or torn journal cannot have been renamed in: it is written
   // beside its name first. What cannot be parsed is left for a person.
   if (!platform::Os().ReadFile(path, text) || !KeySetJournal::Parse(text, steps, done)) return false;
+  const auto locks = LockTouchedDirectories(steps);
   if (done) {
     KeySetJournal::FinishAll(steps);
   } else {

@@ -9,10 +9,12 @@
 // The key directory's DirectoryLock is held from before the journal is
 // written until it is removed, and by a recovery: two processes never run
 // or undo one exchange at once, and a live exchange is never taken for a
-// dead one. While it says "pending", the way back is to undo the steps in reverse
-// order; once the steps are done and flushed it is rewritten as "done", and
-// what remains is to delete the files set aside. Undoing and finishing are
-// both repeatable, so a kill during the recovery itself is recovered too.
+// dead one. The locks of the other directories the steps touch (the
+// certificate directory, R) are taken after it, in the order of their names,
+// so that no other process files or removes a certificate there meanwhile. While it says "pending", the way back is to
+// undo the steps in reverse order; once the steps are done and flushed it is rewritten as "done", and what remains is
+// to delete the files set aside. Undoing and finishing are both repeatable, so a kill during the recovery itself is
+// recovered too.
 #pragma once
 
 #include <memory>
@@ -80,15 +82,18 @@ class KeySetJournal {
   // Undoes the steps run so far and removes the journal.
   void Abandon();
   void EndRun();
-  std::set<std::string> TouchedDirectories() const;
+  static std::set<std::string> TouchedDirectories(const std::vector<Step>& steps);
+  // The locks of the directories steps touch (after the key directory's).
+  static std::vector<std::unique_ptr<DirectoryLock>> LockTouchedDirectories(const std::vector<Step>& steps);
   bool FlushTouchedDirectories() const;
 
   std::string directory_;
   std::string path_;
   std::vector<Step> steps_;
   bool running_ = false;
-  // The key directory's lock, held from Run until the journal is removed.
-  std::unique_ptr<DirectoryLock> lock_;
+  // The key directory's lock, then those of the other directories touched,
+  // held from Run until the journal is removed.
+  std::vector<std::unique_ptr<DirectoryLock>> locks_;
 };
 
 // Completes or rolls back an exchange a killed process left in directory (a

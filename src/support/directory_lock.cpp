@@ -26,11 +26,17 @@ HeldLocks& HeldByThreads() {
   return held;
 }
 
+// One spelling of a lock file's path: "/keys/" with IncludeBackslash's "\"
+// appended and "/keys" with it are one directory.
 std::string Key(const std::string& path) {
-  std::string key = path;
-  for (char& c : key) {
+  std::string key;
+  key.reserve(path.size());
+  for (char c : path) {
     if (c == '/') c = '\\';
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    // A run of separators is one (a leading "\\" names a Windows share).
+    if (c == '\\' && key.size() > 1 && key.back() == '\\') continue;
+    key += c;
   }
   return key;
 }

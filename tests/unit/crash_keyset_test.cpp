@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@
 #include "common/crash_child.h"
 #include "common/test_dir.h"
 #include "platform/platform.h"
+#include "support/directory_lock.h"
 #include "support/fileutil.h"
 
 namespace cryptlib {
@@ -133,46 +135,69 @@ TEST_F(KeySetCrash, EveryKillIsUndoneOrFinishedByTheNextRecovery) {
   EXPECT_GT(finished, 0);
 }
 
-// Two processes on one key directory: a recovery started while another
-// process's exchange is half-way waits for it (it would take the live
-// journal for a dead one and undo it under the exchange's feet), and then
-// finds the whole new set with nothing to do.
-TEST_F(KeySetCrash, ARecoveryWaitsForTheExchangeOfAnotherProcess) {
-  Prepare();
-  Tree newSet = test::ReadFileTree(dir_ / "new");
-  newSet.erase("user.pem");
-  int paused[2], resume[2];
-  ASSERT_EQ(pipe(paused), 0);
-  ASSERT_EQ(pipe(resume), 0);
-  const pid_t exchange = fork();
-  if (exchange == 0) {
-    PausingPlatform pausing(paused[1], resume[0]);
-    platform::SetPlatformForTesting(&pausing);
-    _exit(Replace() ? 0 : 1);
+// Two processes on one key directory: what another process starts while an
+// exchange is half-way waits for it, and then finds the whole new set.
+class KeySetTwoProcesses : public KeySetCrash {
+ protected:
+  // Pauses an exchange in a child at its third rename, starts other in a
+  // second child, and answers whether that one was still waiting a while
+  // later; then lets the exchange finish and waits for both.
+  bool WaitsForAPausedExchange(const std::function<int()>& other) {
+    Prepare();
+    int paused[2], resume[2];
+    EXPECT_EQ(pipe(paused), 0);
+    EXPECT_EQ(pipe(resume), 0);
+    const pid_t exchange = fork();
+    if (exchange == 0) {
+      PausingPlatform pausing(paused[1], resume[0]);
+      platform::SetPlatformForTesting(&pausing);
+      _exit(Replace() ? 0 : 1);
+    }
+    char byte = 0;
+    EXPECT_EQ(read(paused[0], &byte, 1), 1) << "the exchange never reached its third rename";
+    EXPECT_TRUE(fs::exists(dir_ / "active/keyset.jnl"));
+    const pid_t second = fork();
+    if (second == 0) _exit(other());
+    // Bounded: the other process must still be waiting after a while.
+    int status = 0;
+    bool waited = true;
+    for (int tries = 0; tries < 20 && waited; ++tries) {
+      poll(nullptr, 0, 10);
+      waited = waitpid(second, &status, WNOHANG) == 0;
+    }
+    EXPECT_EQ(write(resume[1], &byte, 1), 1);
+    EXPECT_EQ(waitpid(exchange, &status, 0), exchange);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the exchange failed";
+    if (waited) waitpid(second, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    for (int fd : {paused[0], paused[1], resume[0], resume[1]}) close(fd);
+    return waited;
   }
-  char byte = 0;
-  ASSERT_EQ(read(paused[0], &byte, 1), 1) << "the exchange never reached its third rename";
-  ASSERT_TRUE(fs::exists(dir_ / "active/keyset.jnl"));
-  const pid_t recovery = fork();
-  if (recovery == 0) _exit(RecoverKeySetExchange(Active()) ? 0 : 1);
-  // Bounded: the recovery must still be waiting after a while; without the
-  // lock it undoes the journal at once and ends.
-  int status = 0;
-  bool waited = true;
-  for (int tries = 0; tries < 20 && waited; ++tries) {
-    poll(nullptr, 0, 10);
-    waited = waitpid(recovery, &status, WNOHANG) == 0;
+  void ExpectTheNewSet() {
+    Tree newSet = test::ReadFileTree(dir_ / "new");
+    newSet.erase("user.pem");
+    EXPECT_EQ(ActiveSet(test::ReadFileTree(dir_ / "active")), newSet);
+    EXPECT_EQ(dir_.ReadFile("certs/user.old"), "old certificate");
+    EXPECT_FALSE(fs::exists(dir_ / "active/keyset.jnl"));
   }
-  EXPECT_TRUE(waited) << "the recovery ran during the exchange";
-  ASSERT_EQ(write(resume[1], &byte, 1), 1);
-  ASSERT_EQ(waitpid(exchange, &status, 0), exchange);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the exchange failed";
-  if (waited) waitpid(recovery, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  for (int fd : {paused[0], paused[1], resume[0], resume[1]}) close(fd);
-  EXPECT_EQ(ActiveSet(test::ReadFileTree(dir_ / "active")), newSet);
-  EXPECT_EQ(dir_.ReadFile("certs/user.old"), "old certificate");
-  EXPECT_FALSE(fs::exists(dir_ / "active/keyset.jnl"));
+};
+
+// A recovery would take the live journal for a dead one and undo it under
+// the exchange's feet.
+TEST_F(KeySetTwoProcesses, ARecoveryWaitsForTheExchange) {
+  EXPECT_TRUE(WaitsForAPausedExchange([&] { return RecoverKeySetExchange(Active()) ? 0 : 1; }))
+      << "the recovery ran during the exchange";
+  ExpectTheNewSet();
+}
+
+// The exchange files the holder's certificate: a store change of another
+// process (which takes the certificate directory's lock) waits for it.
+TEST_F(KeySetTwoProcesses, AChangeOfTheCertificateDirectoryWaitsForTheExchange) {
+  EXPECT_TRUE(WaitsForAPausedExchange([&] {
+    const DirectoryLock lock(dir_.path() + "\\certs");
+    return dir_.ReadFile("certs/user.pem") == "new certificate" ? 0 : 1;
+  })) << "the certificate directory was changed during the exchange";
+  ExpectTheNewSet();
 }
 
 // Temporaries of killed writers in the key directory and beside the files
