@@ -4,10 +4,10 @@
 #include <string>
 
 #include "api/shield.h"
-#include "core/exceptions.h"
 #include "cryptlib.h"
 #include "engine/engine_factory.h"
 #include "platform/platform.h"
+#include "support/exceptions.h"
 #include "support/rootpath.h"
 
 using cryptlib::Engines;

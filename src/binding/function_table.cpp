@@ -5,12 +5,6 @@ namespace {
 
 constexpr int32_t kVerifyDataIgnoreTime = 41;
 
-const char* const kFunctionNames[MPLUG_FUNCTION_COUNT] = {
-#define CRYPTLIB_MPLUG_NAME(number, name, mandatory, result, params) #name,
-    MPLUG_FUNCTION_LIST(CRYPTLIB_MPLUG_NAME)
-#undef CRYPTLIB_MPLUG_NAME
-};
-
 // Stores the symbol of one function in its typed member.
 template <class Fn>
 void Store(Fn& member, void* symbol) {
@@ -18,11 +12,6 @@ void Store(Fn& member, void* symbol) {
 }
 
 }  // namespace
-
-const char* MPlugFunctionName(int32_t number) {
-  if (number < 1 || number > MPLUG_FUNCTION_COUNT) return nullptr;
-  return kFunctionNames[number - 1];
-}
 
 ResolvedFunctions ResolveFunctions(platform::ModuleHandle module, int32_t variant) {
   ResolvedFunctions resolved;

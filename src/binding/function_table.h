@@ -22,9 +22,6 @@ struct ResolvedFunctions {
   bool bound = false;
 };
 
-// The exported name of function number (1 to MPLUG_FUNCTION_COUNT).
-const char* MPlugFunctionName(int32_t number);
-
 // Looks up every function of the table in module. "VerifyDataIgnoreTime" is
 // looked up last, and only for variants 1 and 2 once all mandatory functions
 // were found: the first generation of the module never offers it.

@@ -6,7 +6,7 @@
 #include "binding/binding_state.h"
 #include "binding/context_cache.h"
 #include "binding/keyset_exchange.h"
-#include "core/exceptions.h"
+#include "support/exceptions.h"
 
 namespace cryptlib {
 namespace {

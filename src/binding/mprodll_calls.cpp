@@ -7,7 +7,7 @@
 #include "binding/context_cache.h"
 #include "binding/info_text.h"
 #include "binding/mprodll.h"
-#include "core/exceptions.h"
+#include "support/exceptions.h"
 
 namespace cryptlib {
 namespace {

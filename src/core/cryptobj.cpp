@@ -3,8 +3,8 @@
 #include <climits>
 #include <cstring>
 
-#include "core/exceptions.h"
 #include "cryptlib.h"
+#include "support/exceptions.h"
 #include "support/fileutil.h"
 #include "support/strutil.h"
 
@@ -15,7 +15,9 @@ namespace {
 constexpr char kRootPlaceholder[] = "%QAMROOT%";
 constexpr size_t kRootPlaceholderLength = sizeof(kRootPlaceholder) - 1;
 
-[[noreturn]] void RaiseAbstract() { throw EAbstractError("Abstract error"); }
+[[noreturn]] void RaiseAbstract() {
+  throw EAbstractError("Abstract error");
+}
 
 // Products of sizes are computed in 64 bits and held at the largest 32-bit
 // value: a long recipient list must never turn a size into a negative one.
@@ -68,31 +70,67 @@ TCryptoEngine::~TCryptoEngine() {
   lastError_.reset();
 }
 
-int32_t TCryptoEngine::Reserved0() { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::Reserved1(void*, void*, void*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::Reserved2(void*, void*, void*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::Reserved3(void* a, void* b, void* c) { return Reserved2(a, b, c); }
-int32_t TCryptoEngine::Reserved4(void*, void*, void*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::Reserved5(void*, void*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::Reserved6(void*, void*, void*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::Reserved7(void*, void*, void*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::Reserved8(void*, void*, void*, void*) { return CE_UNSUPPORTED; }
+int32_t TCryptoEngine::Reserved0() {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::Reserved1(void*, void*, void*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::Reserved2(void*, void*, void*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::Reserved3(void* a, void* b, void* c) {
+  return Reserved2(a, b, c);
+}
+int32_t TCryptoEngine::Reserved4(void*, void*, void*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::Reserved5(void*, void*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::Reserved6(void*, void*, void*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::Reserved7(void*, void*, void*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::Reserved8(void*, void*, void*, void*) {
+  return CE_UNSUPPORTED;
+}
 
-void TCryptoEngine::SetPasswordRequestFunc(void* func) { passwordRequestFunc_ = func; }
+void TCryptoEngine::SetPasswordRequestFunc(void* func) {
+  passwordRequestFunc_ = func;
+}
 
 void TCryptoEngine::SetRemoteGeneratePath(const std::string& path) {
   remoteGeneratePath_ = WithTrailingBackslash(ExpandRootPath(path));
 }
 
-int32_t TCryptoEngine::GetMaxEncodeAddition() { return 255; }
-int32_t TCryptoEngine::GetMaxSignatureLength() { return 255; }
-int32_t TCryptoEngine::GetMaxUIDLength() { return 255; }
-int32_t TCryptoEngine::GetMaxCryptoParamNameLength() { return 255; }
-int32_t TCryptoEngine::GetMaxCryptoParamValueLength() { return 1024; }
-int32_t TCryptoEngine::GetMaxErrorStringLength() { return 255; }
-int32_t TCryptoEngine::GetMaxPasswordLength() { return 255; }
+int32_t TCryptoEngine::GetMaxEncodeAddition() {
+  return 255;
+}
+int32_t TCryptoEngine::GetMaxSignatureLength() {
+  return 255;
+}
+int32_t TCryptoEngine::GetMaxUIDLength() {
+  return 255;
+}
+int32_t TCryptoEngine::GetMaxCryptoParamNameLength() {
+  return 255;
+}
+int32_t TCryptoEngine::GetMaxCryptoParamValueLength() {
+  return 1024;
+}
+int32_t TCryptoEngine::GetMaxErrorStringLength() {
+  return 255;
+}
+int32_t TCryptoEngine::GetMaxPasswordLength() {
+  return 255;
+}
 
-int32_t TCryptoEngine::GetCryptoParamNumber() { return static_cast<int32_t>(ParamNames().size()); }
+int32_t TCryptoEngine::GetCryptoParamNumber() {
+  return static_cast<int32_t>(ParamNames().size());
+}
 
 void TCryptoEngine::GetCryptoParamName(int32_t index, char* buffer) {
   if (buffer == nullptr || index < 1 || index > static_cast<int32_t>(ParamNames().size())) return;
@@ -115,8 +153,12 @@ int32_t TCryptoEngine::SetCryptoParamValue(int32_t index, const char* value) {
   return CE_OK;
 }
 
-int32_t TCryptoEngine::GetEncodeUIDBySignUID(const char*, char*) { RaiseAbstract(); }
-int32_t TCryptoEngine::GetCurrentUserUID(char*) { RaiseAbstract(); }
+int32_t TCryptoEngine::GetEncodeUIDBySignUID(const char*, char*) {
+  RaiseAbstract();
+}
+int32_t TCryptoEngine::GetCurrentUserUID(char*) {
+  RaiseAbstract();
+}
 
 void TCryptoEngine::GetCryptoErrorString(int32_t code, char* buffer) {
   int32_t max = GetMaxErrorStringLength();
@@ -126,44 +168,104 @@ void TCryptoEngine::GetCryptoErrorString(int32_t code, char* buffer) {
   if (text.size() < static_cast<size_t>(max)) std::memcpy(buffer, text.data(), text.size());
 }
 
-int32_t TCryptoEngine::EncodeData(void*, int32_t*, const char*) { RaiseAbstract(); }
-int32_t TCryptoEngine::DecodeData(void*, int32_t*, char*) { RaiseAbstract(); }
-int32_t TCryptoEngine::SignData(const void*, int32_t, void*, int32_t*, const char*) { RaiseAbstract(); }
-int32_t TCryptoEngine::VerifyData(const void*, int32_t, const void*, int32_t, char*) { RaiseAbstract(); }
+int32_t TCryptoEngine::EncodeData(void*, int32_t*, const char*) {
+  RaiseAbstract();
+}
+int32_t TCryptoEngine::DecodeData(void*, int32_t*, char*) {
+  RaiseAbstract();
+}
+int32_t TCryptoEngine::SignData(const void*, int32_t, void*, int32_t*, const char*) {
+  RaiseAbstract();
+}
+int32_t TCryptoEngine::VerifyData(const void*, int32_t, const void*, int32_t, char*) {
+  RaiseAbstract();
+}
 
-int32_t TCryptoEngine::IncludePublicKey(const char*) { return CE_UNSUPPORTED; }
+int32_t TCryptoEngine::IncludePublicKey(const char*) {
+  return CE_UNSUPPORTED;
+}
 void TCryptoEngine::ClearCash() {}
-int32_t TCryptoEngine::UpdateCertificateCash(const char*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::RemoveCertificate(const char*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::IncludeCRL(const char*) { return CE_UNSUPPORTED; }
+int32_t TCryptoEngine::UpdateCertificateCash(const char*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::RemoveCertificate(const char*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::IncludeCRL(const char*) {
+  return CE_UNSUPPORTED;
+}
 
 void TCryptoEngine::GetLastErrorMessage(char* buffer) {
   Assert(buffer != nullptr, "Assertion failed: buffer must not be nil", "cryptobj");
   buffer[0] = '\0';
 }
 
-int32_t TCryptoEngine::GenerateNewSSK() { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::GenerateNewSEK() { return CE_UNSUPPORTED; }
-bool TCryptoEngine::IsDifferentKeys() { return false; }
-int32_t TCryptoEngine::IncludePublicEncodeKey(const char*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::SignFile(const char*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::VerifyFile(const char*, char*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::RemoveSignaturesFromFile(const char*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::TransPrivateKeyFromFileToTM() { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::TransSignatureFromFileToTM() { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::GetMaxPublicKeyTransferSize() { return 4096; }
-int32_t TCryptoEngine::RemoteGenerateStart(int32_t) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::RemoteGenerateFinish(int32_t) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::ExcludeSelfPublicKeyTransfer(char*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::IncludePublicKeyTransfer(const char*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::GetPublicKeyTransfer(const char*, char*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::SavePublicKeyFromTransfer(const char*, const char*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::RemoteGenerateStartEx(const char*, char*, uint32_t*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::RemoteGenerateFinishEx(const char*, uint32_t*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::GetPublicKeyTransferByFile(char*, const char*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::IncludeCACertificateFromTransfer(const char*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::AddSign(void*, int32_t*, const char*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::RemoveSign(void*, int32_t*, char*) { return CE_UNSUPPORTED; }
+int32_t TCryptoEngine::GenerateNewSSK() {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::GenerateNewSEK() {
+  return CE_UNSUPPORTED;
+}
+bool TCryptoEngine::IsDifferentKeys() {
+  return false;
+}
+int32_t TCryptoEngine::IncludePublicEncodeKey(const char*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::SignFile(const char*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::VerifyFile(const char*, char*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::RemoveSignaturesFromFile(const char*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::TransPrivateKeyFromFileToTM() {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::TransSignatureFromFileToTM() {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::GetMaxPublicKeyTransferSize() {
+  return 4096;
+}
+int32_t TCryptoEngine::RemoteGenerateStart(int32_t) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::RemoteGenerateFinish(int32_t) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::ExcludeSelfPublicKeyTransfer(char*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::IncludePublicKeyTransfer(const char*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::GetPublicKeyTransfer(const char*, char*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::SavePublicKeyFromTransfer(const char*, const char*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::RemoteGenerateStartEx(const char*, char*, uint32_t*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::RemoteGenerateFinishEx(const char*, uint32_t*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::GetPublicKeyTransferByFile(char*, const char*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::IncludeCACertificateFromTransfer(const char*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::AddSign(void*, int32_t*, const char*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::RemoveSign(void*, int32_t*, char*) {
+  return CE_UNSUPPORTED;
+}
 
 int32_t TCryptoEngine::GetMaxSignAddition() {
   int64_t sum = static_cast<int64_t>(GetMaxSignatureLength()) + 255;
@@ -193,9 +295,15 @@ int32_t TCryptoEngine::SaveSignedDataToFile(const void* data, int32_t dataLength
   });
 }
 
-int32_t TCryptoEngine::GetRemoteGenType() { return 1; }
-int32_t TCryptoEngine::GetMaxReportSize() { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::GetReport(const char*, char*) { return CE_UNSUPPORTED; }
+int32_t TCryptoEngine::GetRemoteGenType() {
+  return 1;
+}
+int32_t TCryptoEngine::GetMaxReportSize() {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::GetReport(const char*, char*) {
+  return CE_UNSUPPORTED;
+}
 
 int32_t TCryptoEngine::GetMaxAdditionEx(const char* uidList) {
   int32_t perRecipient = GetMaxEncodeAddition();
@@ -203,10 +311,18 @@ int32_t TCryptoEngine::GetMaxAdditionEx(const char* uidList) {
   return SaturatingProduct(perRecipient, ListEntryCount(uidList));
 }
 
-int32_t TCryptoEngine::GetUIDByPublicKeyTransfer(const char*, char*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::GetReportByTransfer(const char*, char*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::GetReportByFile(const char*, char*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::CreateDirStructure(const char*, const char*) { return CE_UNSUPPORTED; }
+int32_t TCryptoEngine::GetUIDByPublicKeyTransfer(const char*, char*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::GetReportByTransfer(const char*, char*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::GetReportByFile(const char*, char*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::CreateDirStructure(const char*, const char*) {
+  return CE_UNSUPPORTED;
+}
 
 int32_t TCryptoEngine::VerifySignWOCheckValidity(const void* data, int32_t length, const void* signature,
                                                  int32_t signatureLength, char* signerUid) {
@@ -219,38 +335,69 @@ int32_t TCryptoEngine::CertAndRequestTransferMatch(const char*, const char*, int
   return CE_OK;
 }
 
-int32_t TCryptoEngine::ConvertTransferToSignedRequest(const char*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::HashData(const void*, int32_t, void*, int32_t*, const char*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::ShowCertificate(const char*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::GetPureSign(const void*, int32_t, void*, int32_t*, const char*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::GetUIDByCertIdent(const char*, char*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::InstallCertsInMyStore(const char*) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::RegisterOIDInfo(const std::string&, const std::u16string&) { return CE_UNSUPPORTED; }
-int32_t TCryptoEngine::GetParamInfo(int32_t, int32_t*, char*, int32_t*) { return CE_UNSUPPORTED; }
+int32_t TCryptoEngine::ConvertTransferToSignedRequest(const char*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::HashData(const void*, int32_t, void*, int32_t*, const char*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::ShowCertificate(const char*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::GetPureSign(const void*, int32_t, void*, int32_t*, const char*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::GetUIDByCertIdent(const char*, char*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::InstallCertsInMyStore(const char*) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::RegisterOIDInfo(const std::string&, const std::u16string&) {
+  return CE_UNSUPPORTED;
+}
+int32_t TCryptoEngine::GetParamInfo(int32_t, int32_t*, char*, int32_t*) {
+  return CE_UNSUPPORTED;
+}
 
 int32_t TCryptoEngine::IncludeByKind(int32_t kind, void* a, void* b, void* c) {
   const char* text = static_cast<const char*>(b);
   switch (kind) {
-    case 1: return Reserved2(a, b, c);
-    case 2: return IncludePublicKey(text);
-    case 3: return Reserved3(a, b, c);
-    case 4: return IncludePublicEncodeKey(text);
-    case 5: return Reserved4(a, b, c);
-    case 6: return Reserved5(a, b);
-    case 7: return IncludePublicKeyTransfer(text);
-    case 8: return IncludeCACertificateFromTransfer(text);
-    case 9: return Reserved1(a, b, c);
-    case 10: return IncludeCRL(text);
-    case 11: return Reserved6(a, b, c);
-    default: return CE_UNSUPPORTED;
+    case 1:
+      return Reserved2(a, b, c);
+    case 2:
+      return IncludePublicKey(text);
+    case 3:
+      return Reserved3(a, b, c);
+    case 4:
+      return IncludePublicEncodeKey(text);
+    case 5:
+      return Reserved4(a, b, c);
+    case 6:
+      return Reserved5(a, b);
+    case 7:
+      return IncludePublicKeyTransfer(text);
+    case 8:
+      return IncludeCACertificateFromTransfer(text);
+    case 9:
+      return Reserved1(a, b, c);
+    case 10:
+      return IncludeCRL(text);
+    case 11:
+      return Reserved6(a, b, c);
+    default:
+      return CE_UNSUPPORTED;
   }
 }
 
 int32_t TCryptoEngine::ExtendedByKind(int32_t kind, void* a, void* b, void* c, void* d) {
   switch (kind) {
-    case 4: return Reserved7(a, b, c);
-    case 5: return Reserved8(a, b, c, d);
-    default: return CE_UNSUPPORTED;
+    case 4:
+      return Reserved7(a, b, c);
+    case 5:
+      return Reserved8(a, b, c, d);
+    default:
+      return CE_UNSUPPORTED;
   }
 }
 
@@ -266,7 +413,9 @@ std::string TCryptoEngine::ExpandRootDir(const std::string& path) const {
   return IncludeBackslash(ExpandRootPath(path));
 }
 
-void TCryptoEngine::SetEngineRoot(const std::string& path) { rootPath_ = WithTrailingBackslash(path); }
+void TCryptoEngine::SetEngineRoot(const std::string& path) {
+  rootPath_ = WithTrailingBackslash(path);
+}
 
 bool TCryptoEngine::CopyUID(const char* source, char* target, int32_t capacity) {
   if (source == nullptr || target == nullptr || capacity <= 0) return false;

@@ -4,10 +4,10 @@
 #include <string_view>
 #include <vector>
 
-#include "core/exceptions.h"
 #include "cryptlib.h"
 #include "engine/ce_mpro.h"
 #include "platform/platform.h"
+#include "support/exceptions.h"
 #include "support/fileutil.h"
 #include "support/strutil.h"
 

@@ -6,8 +6,6 @@
 #include "engine/remote_files.h"
 
 namespace cryptlib {
-namespace {}  // namespace
-
 int32_t TMPro2xCryptoEngine::GenerateNewSEK() {
   TMProDLL* binding = nullptr;
   if (const int32_t result = AcquireBinding(binding)) return result;

@@ -9,8 +9,6 @@
 #include "engine/param_numbers.h"
 
 namespace cryptlib {
-namespace {}  // namespace
-
 // The signing key is the encryption key's pair: one generation serves both,
 // through the most derived generation.
 int32_t TMProWinCryptoEngine::GenerateNewSSK() {

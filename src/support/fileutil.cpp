@@ -324,14 +324,6 @@ std::recursive_mutex& NumberedNameLock() {
   return lock;
 }
 
-std::string UnusedNameBeside(const std::string& path) {
-  std::string candidate;
-  do {
-    candidate = TemporaryCandidate(path);
-  } while (Os().GetAttributes(candidate) != platform::kInvalidAttributes);
-  return candidate;
-}
-
 FileRetirement::~FileRetirement() {
   if (committed_) return;
   for (auto it = backups_.rbegin(); it != backups_.rend(); ++it) Os().RenameFile(it->second, it->first);

@@ -61,12 +61,8 @@ void ListFilesByExt(const std::string& directory, const std::string& suffix, std
 bool ForceDirectories(const std::string& path);
 // The system's temporary directory as the system reports it.
 std::string GetTempDir();
-// A name beside path that no file has: path + ".~<pid>-<thread>-<counter>.tmp". It
-// never looks like a numbered file or a certificate, so no enumeration of the
-// store takes a file of that name for one.
-std::string UnusedNameBeside(const std::string& path);
-
-// Removes from directory the temporaries (UnusedNameBeside's names) whose
+// Removes from directory the temporaries (path + ".~<pid>-<thread>-<counter>.tmp",
+// the names the atomic writes create beside their targets) whose
 // process has ended: a writer killed between creating and renaming one left
 // it. Temporaries of running processes, this one included, stay. With a
 // claim among them, the claimed file goes too unless a running process

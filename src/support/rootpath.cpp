@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "core/exceptions.h"
+#include "support/exceptions.h"
 #include "support/fileutil.h"
 
 namespace cryptlib {

@@ -1,7 +1,7 @@
 #include "support/rwsyncs.h"
 
-#include "core/exceptions.h"
 #include "platform/platform.h"
+#include "support/exceptions.h"
 
 namespace cryptlib {
 

@@ -1,4 +1,4 @@
-#include "core/exceptions.h"
+#include "support/exceptions.h"
 
 #include <new>
 
