@@ -70,10 +70,11 @@ ParamSnapshot Snapshot(int index) {
 void FillCache(int count) {
   TMProDLL& binding = Binding2();
   binding.ClearContexts();
-  WriteGuard hold(Binding().cacheLock);
+  BindingState& shared = Binding();
+  WriteGuard hold(shared.cacheLock);
   for (int i = 0; i < count; ++i) {
     const ParamSnapshot snapshot = Snapshot(i);
-    if (CreateContext(binding, snapshot, ContextKey(snapshot, binding.Functions().GetCryptoParamNumber())) == 0)
+    if (CreateContext(shared, binding, snapshot, ContextKey(snapshot, binding.Functions().GetCryptoParamNumber())) == 0)
       throw std::runtime_error("no context opened");
   }
 }
@@ -88,7 +89,7 @@ void CacheLookup(benchmark::State& state) {
     // What every cached call does before it reaches the module.
     const std::string key = ContextKey(snapshot, binding.Functions().GetCryptoParamNumber());
     ReadGuard hold(shared.cacheLock);
-    benchmark::DoNotOptimize(FindContext(ContextLifetime(snapshot), key));
+    benchmark::DoNotOptimize(FindContext(shared, ContextLifetime(snapshot), key));
   }
   state.counters["cached"] = static_cast<double>(CachedContextCount());
   binding.ClearContexts();

@@ -60,10 +60,11 @@ class BindingState {
   std::recursive_mutex callLock;
   std::atomic<bool> libraryThreadSafe{false};
   std::mutex loadLock;
-  // Contexts by cache key; guarded by cacheLock. Looked up by a key whose
-  // hash the caller may have worked out before (ContextKeyHash).
-  std::unordered_map<std::string, std::unique_ptr<TMesProCashNode>, ContextKeyHash, std::equal_to<>> contextCache;
   TRWCriticalSection cacheLock;
+  // Contexts by cache key. Looked up by a key whose hash the caller may have
+  // worked out before (ContextKeyHash).
+  std::unordered_map<std::string, std::unique_ptr<TMesProCashNode>, ContextKeyHash, std::equal_to<>> contextCache
+      GUARDED_BY(cacheLock);
 
  private:
   std::array<LibraryFile, kLibraryVariantCount> files_;

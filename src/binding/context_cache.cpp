@@ -23,8 +23,8 @@ double Now() {
 // parameter sets (each certificate read opens one) would otherwise stay open
 // until the cache is cleared. The caller holds the cache lock for writing, so
 // no call is using any of them.
-void CloseExpiredContexts() {
-  auto& cache = Binding().contextCache;
+void CloseExpiredContexts(BindingState& state) REQUIRES(state.cacheLock) {
+  auto& cache = state.contextCache;
   const double now = Now();
   for (auto node = cache.begin(); node != cache.end();) {
     const double age = std::fabs(now - node->second->Created());
@@ -77,14 +77,13 @@ int32_t ContextLifetime(const ParamSnapshot& snapshot) {
   return seconds;
 }
 
-MPlugContext FindContext(int32_t lifetime, const std::string& key) {
-  return FindContext(lifetime, HashedKey{key, ContextKeyHash()(key)});
+MPlugContext FindContext(BindingState& state, int32_t lifetime, const std::string& key) {
+  return FindContext(state, lifetime, HashedKey{key, ContextKeyHash()(key)});
 }
 
-MPlugContext FindContext(int32_t lifetime, const HashedKey& key) {
-  const auto& cache = Binding().contextCache;
-  const auto found = cache.find(key);
-  if (found == cache.end()) return 0;
+MPlugContext FindContext(BindingState& state, int32_t lifetime, const HashedKey& key) {
+  const auto found = state.contextCache.find(key);
+  if (found == state.contextCache.end()) return 0;
   const TMesProCashNode& node = *found->second;
   const double age = std::fabs(Now() - node.Created());
   if (lifetime * kSecondsToDays < age) return 0;
@@ -92,13 +91,14 @@ MPlugContext FindContext(int32_t lifetime, const HashedKey& key) {
   return node.Context();
 }
 
-MPlugContext CreateContext(TMProDLL& binding, const ParamSnapshot& snapshot, const std::string& key) {
+MPlugContext CreateContext(BindingState& state, TMProDLL& binding, const ParamSnapshot& snapshot,
+                           const std::string& key) {
   const int32_t lifetime = ContextLifetime(snapshot);
   // Another thread may have opened it while this one waited for the lock.
-  if (const MPlugContext live = FindContext(lifetime, key)) return live;
-  auto& cache = Binding().contextCache;
+  if (const MPlugContext live = FindContext(state, lifetime, key)) return live;
+  auto& cache = state.contextCache;
   cache.erase(key);  // closes the expired context
-  CloseExpiredContexts();
+  CloseExpiredContexts(state);
   auto node = std::make_unique<TMesProCashNode>(binding.LibVariant());
   if (!node->Loaded() || !node->Bound()) return 0;
   const MPlugFunctions& vendor = binding.Functions();

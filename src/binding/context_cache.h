@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "binding/binding_state.h"
 #include "binding/param_snapshot.h"
 #include "mplug.h"
 
@@ -29,12 +30,14 @@ int32_t ContextLifetime(const ParamSnapshot& snapshot);
 
 // The cached context for key when its age is at most both the requested and
 // the stored lifetime, else 0. The caller holds the cache lock.
-MPlugContext FindContext(int32_t lifetime, const std::string& key);
-MPlugContext FindContext(int32_t lifetime, const HashedKey& key);
+MPlugContext FindContext(BindingState& state, int32_t lifetime, const std::string& key)
+    REQUIRES_SHARED(state.cacheLock);
+MPlugContext FindContext(BindingState& state, int32_t lifetime, const HashedKey& key) REQUIRES_SHARED(state.cacheLock);
 // A live context for key, or a new one opened with the snapshot's values
 // (replacing an expired one); 0 when the module or "DoneCrypto" is missing.
 // The caller holds the cache lock for writing.
-MPlugContext CreateContext(TMProDLL& binding, const ParamSnapshot& snapshot, const std::string& key);
+MPlugContext CreateContext(BindingState& state, TMProDLL& binding, const ParamSnapshot& snapshot,
+                           const std::string& key) REQUIRES(state.cacheLock);
 // Closes every cached context when the binding's module file is loaded.
 void ClearContexts(const TMProDLL& binding);
 // The number of cached contexts.

@@ -47,10 +47,10 @@ int32_t TMProDLL::WithCachedContext(SnapshotRef snapshot, int32_t noContextResul
     // The usual case: a live context, used under a shared hold.
     ReadGuard hold(state.cacheLock);
     const HashedKey hashed{key, keyKept ? keyed->keyHash : ContextKeyHash()(key)};
-    if (const MPlugContext context = FindContext(lifetime, hashed)) return run(context);
+    if (const MPlugContext context = FindContext(state, lifetime, hashed)) return run(context);
   }
   WriteGuard hold(state.cacheLock);
-  if (const MPlugContext context = CreateContext(*this, snapshot.values(), key)) return run(context);
+  if (const MPlugContext context = CreateContext(state, *this, snapshot.values(), key)) return run(context);
   return noContextResult;
 }
 
@@ -165,7 +165,7 @@ int32_t TMProDLL::LoadCertificateIntoContext(const ParamSnapshot& snapshot, cons
   BindingState& state = Binding();
   const std::string key = ContextKey(snapshot, functions_.GetCryptoParamNumber());
   ReadGuard hold(state.cacheLock);
-  const MPlugContext context = FindContext(ContextLifetime(snapshot), key);
+  const MPlugContext context = FindContext(state, ContextLifetime(snapshot), key);
   return context != 0 ? functions_.LoadCertificate(context, data, length) : 0;
 }
 

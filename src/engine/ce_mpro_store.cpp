@@ -50,7 +50,8 @@ bool EnsureDirectory(const std::string& directory) {
 // both keeps both. The ".pem" stays in place until the new certificate
 // replaces it in one step; the ".cer" is moved aside. Until the retirement is
 // committed, a failure puts both back.
-bool BackUpCertificates(FileRetirement& retirement, const std::string& directory, const std::string& uid) {
+bool BackUpCertificates(FileRetirement& retirement, const std::string& directory, const std::string& uid)
+    REQUIRES(NumberedNameLock()) {
   for (const std::string& name : {CertificateFileName(uid), CertificateCerFileName(uid)}) {
     if (!FileExists(directory + name)) continue;
     const std::string backup = NextBackupName(directory, uid);
@@ -80,7 +81,7 @@ std::vector<std::string> ListedCrls(const std::string& directory) {
 // from. filed tells whether the new list is in (also when only the source
 // could not be taken away, which is reported).
 int32_t FileCrl(const std::string& source, const std::string& directory, const std::vector<std::string>& older,
-                bool& filed) {
+                bool& filed) REQUIRES(NumberedNameLock()) {
   filed = false;
   const std::string target = directory + NextCrlFileName(directory);
   bool copied = false;
@@ -140,7 +141,7 @@ int32_t TMPro1CryptoEngine::CreateDirStructure(const char* ownCertificate, const
     if (source != ownParam && !CopyFileLocked(source, ownParam)) return CE_KEY_FILE_IO;
     if (const int32_t result = InternalIncludePublicKey(certDirectory, source, false)) return result;
 
-    const std::lock_guard<std::recursive_mutex> hold(NumberedNameLock());
+    const RecursiveHold hold(NumberedNameLock());
     const DirectoryLock directoryLock(caDirectory);
     for (const std::string& caFile : caFiles) {
       const std::string target = caDirectory + NextCaFileName(caDirectory);
@@ -188,7 +189,7 @@ int32_t TMPro1CryptoEngine::InternalIncludePublicKey(const std::string& director
     {
       // A certificate that could not be backed up would be overwritten; one
       // that could not be replaced stays as it was.
-      const std::lock_guard<std::recursive_mutex> hold(NumberedNameLock());
+      const RecursiveHold hold(NumberedNameLock());
       // Declared before the retirement: a rollback happens under it too.
       const DirectoryLock directoryLock(directory);
       FileRetirement retirement;
@@ -265,7 +266,7 @@ int32_t TMPro1CryptoEngine::RemoveCertificate(const char* uid) {
     if (isOwn(holder)) return CE_REMOVE_SELF;
     const std::string directory = CertificateDirectory();
     {
-      const std::lock_guard<std::recursive_mutex> hold(NumberedNameLock());
+      const RecursiveHold hold(NumberedNameLock());
       const DirectoryLock directoryLock(directory);
       for (const std::string& name : {CertificateFileName(holder), CertificateCerFileName(holder)}) {
         const std::string file = directory + name;
@@ -294,7 +295,7 @@ int32_t TMPro1CryptoEngine::IncludeCACertificateFromTransfer(const char* transfe
     // the module takes every file for a trusted CA.
     if (const int32_t result = CheckCertificateContent(record.data)) return result;
     {
-      const std::lock_guard<std::recursive_mutex> hold(NumberedNameLock());
+      const RecursiveHold hold(NumberedNameLock());
       const DirectoryLock directoryLock(directory);
       const std::string name = NextTransferCaFileName(directory);
       if (name.empty()) return CE_KEY_FILE_IO;
@@ -326,7 +327,7 @@ int32_t TMPro1CryptoEngine::IncludeCRL(const char* path) {
     const std::string issuer = issuerOf(source);
     if (issuer.empty()) return CE_CRL_BAD;
 
-    std::unique_lock<std::recursive_mutex> hold(NumberedNameLock());
+    RecursiveHold hold(NumberedNameLock());
     // The issuers are the module's answer, asked without the directory's
     // lock; under it the directory must still hold the lists asked about,
     // or another process filed or replaced one meanwhile: ask again.
@@ -348,7 +349,7 @@ int32_t TMPro1CryptoEngine::IncludeCRL(const char* path) {
       }
       bool filed = false;
       const int32_t result = FileCrl(source, directory, older, filed);
-      hold.unlock();
+      hold.Unlock();
       if (filed) ClearCash();
       return result;
     }

@@ -158,7 +158,7 @@ int32_t TMPro1CryptoEngine::IncludePublicKeyTransfer(const char* transfer) {
   return Guarded("TMProCryptoEngine.IncludePublicKeyTransfer: ", [&]() -> int32_t {
     const std::string directory = CertificateDirectory();
     // The saved file's number is free only until another thread takes it.
-    const std::lock_guard<std::recursive_mutex> hold(NumberedNameLock());
+    const RecursiveHold hold(NumberedNameLock());
     TransferRecord record;
     if (const int32_t result = GetPublicKeyBlockByTransfer(transfer, record)) return result;
     std::string saved;

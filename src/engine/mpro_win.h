@@ -158,9 +158,10 @@ class TMProWinCryptoEngine : public TMPro1CryptoEngine {
   int32_t DecryptDatToFile(const std::string& datFile, const std::string& plainFile);
 
   // Takes (once) and gives back the key-store write hold this engine keeps
-  // across host calls.
-  void HoldKeyStoreForWriting();
-  void ReleaseKeyStoreHold();
+  // across host calls. A hold that outlives the call cannot be followed by
+  // the compiler's lock checks; keyStoreLocked_ records it instead.
+  void HoldKeyStoreForWriting() NO_THREAD_SAFETY_ANALYSIS;
+  void ReleaseKeyStoreHold() NO_THREAD_SAFETY_ANALYSIS;
   // The PSE request of slot 38: key directory (parameter 3), subject
   // (parameters 11 to 17 and 24) and request file (parameter 9).
   int32_t RequestPSEKeys(TMProDLL& binding);

@@ -319,8 +319,8 @@ std::string GetTempDir() {
   return Os().TempDirectory();
 }
 
-std::recursive_mutex& NumberedNameLock() {
-  static std::recursive_mutex lock;
+RecursiveLock& NumberedNameLock() {
+  static RecursiveLock lock;
   return lock;
 }
 

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/thread_annotations.h"
+
 namespace cryptlib {
 
 // True when the path's attributes can be read and include the directory bit.
@@ -82,7 +84,34 @@ void DropClaim(const std::string& path);
 // platform has no exclusive create of a file, and a rename onto the name
 // would replace the other thread's file. Re-entrant, so an operation that
 // holds it may call another that takes it.
-std::recursive_mutex& NumberedNameLock();
+class CAPABILITY("mutex") RecursiveLock {
+ public:
+  void lock() ACQUIRE() { mutex_.lock(); }
+  void unlock() RELEASE() { mutex_.unlock(); }
+
+ private:
+  std::recursive_mutex mutex_;
+};
+RecursiveLock& NumberedNameLock();
+
+// A scoped hold of a RecursiveLock that may end before the scope does.
+class SCOPED_CAPABILITY RecursiveHold {
+ public:
+  explicit RecursiveHold(RecursiveLock& lock) ACQUIRE(lock) : lock_(lock) { lock_.lock(); }
+  ~RecursiveHold() RELEASE() {
+    if (held_) lock_.unlock();
+  }
+  void Unlock() RELEASE() {
+    lock_.unlock();
+    held_ = false;
+  }
+  RecursiveHold(const RecursiveHold&) = delete;
+  RecursiveHold& operator=(const RecursiveHold&) = delete;
+
+ private:
+  RecursiveLock& lock_;
+  bool held_ = true;
+};
 
 // The previous files of an operation that replaces files, with the way back.
 // Keep leaves the file in place, to be replaced in one step later, and makes

@@ -13,9 +13,14 @@
 #include <mutex>
 #include <vector>
 
+#include "support/thread_annotations.h"
+
 namespace cryptlib {
 
-class TRWCriticalSection {
+// A capability for clang's lock checks: data GUARDED_BY one is touched only
+// under a ReadGuard (reading) or WriteGuard of it. The lock's own functions
+// are not analysed (NO_THREAD_SAFETY_ANALYSIS): what they do is the lock.
+class CAPABILITY("mutex") TRWCriticalSection {
  public:
   TRWCriticalSection();
   // Waits for every other thread's reads to end before it tears the lock down.
@@ -23,11 +28,11 @@ class TRWCriticalSection {
   TRWCriticalSection(const TRWCriticalSection&) = delete;
   TRWCriticalSection& operator=(const TRWCriticalSection&) = delete;
 
-  void BeginRead();
+  void BeginRead() ACQUIRE_SHARED() NO_THREAD_SAFETY_ANALYSIS;
   // Raises EAssertionFailed when the calling thread holds no read.
-  void EndRead();
-  void BeginWrite();
-  void EndWrite();
+  void EndRead() RELEASE_SHARED() NO_THREAD_SAFETY_ANALYSIS;
+  void BeginWrite() ACQUIRE() NO_THREAD_SAFETY_ANALYSIS;
+  void EndWrite() RELEASE() NO_THREAD_SAFETY_ANALYSIS;
 
   // Observers for tests: the read total (or write nesting while writing), the
   // capacity of the reader table, whether a write is in progress.
@@ -47,8 +52,8 @@ class TRWCriticalSection {
   // A read hold reads the thread id once for both of its ends: the engine
   // takes two holds on every call.
   friend class ReadGuard;
-  void BeginRead(uint32_t self);
-  void EndRead(uint32_t self);
+  void BeginRead(uint32_t self) ACQUIRE_SHARED() NO_THREAD_SAFETY_ANALYSIS;
+  void EndRead(uint32_t self) RELEASE_SHARED() NO_THREAD_SAFETY_ANALYSIS;
 
   // Implementation details are the lock's own (see rwsyncs.cpp).
   class TableGuard;
@@ -85,10 +90,12 @@ class TRWCriticalSection {
 };
 
 // Scoped holds.
-class ReadGuard {
+class SCOPED_CAPABILITY ReadGuard {
  public:
-  explicit ReadGuard(TRWCriticalSection& lock) : lock_(lock), self_(ThisThread()) { lock_.BeginRead(self_); }
-  ~ReadGuard() { lock_.EndRead(self_); }
+  explicit ReadGuard(TRWCriticalSection& lock) ACQUIRE_SHARED(lock) : lock_(lock), self_(ThisThread()) {
+    lock_.BeginRead(self_);
+  }
+  ~ReadGuard() RELEASE() { lock_.EndRead(self_); }
   ReadGuard(const ReadGuard&) = delete;
   ReadGuard& operator=(const ReadGuard&) = delete;
 
@@ -99,10 +106,10 @@ class ReadGuard {
   const uint32_t self_;
 };
 
-class WriteGuard {
+class SCOPED_CAPABILITY WriteGuard {
  public:
-  explicit WriteGuard(TRWCriticalSection& lock) : lock_(lock) { lock_.BeginWrite(); }
-  ~WriteGuard() { lock_.EndWrite(); }
+  explicit WriteGuard(TRWCriticalSection& lock) ACQUIRE(lock) : lock_(lock) { lock_.BeginWrite(); }
+  ~WriteGuard() RELEASE() { lock_.EndWrite(); }
   WriteGuard(const WriteGuard&) = delete;
   WriteGuard& operator=(const WriteGuard&) = delete;
 
