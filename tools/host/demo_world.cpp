@@ -67,6 +67,7 @@ std::vector<std::pair<int, std::string>> Party::Parameters() const {
     parameters.emplace_back(kKeyDir, "");
     parameters.emplace_back(kKeyMedia, "");
   }
+  parameters.insert(parameters.end(), moduleParameters.begin(), moduleParameters.end());
   return parameters;
 }
 
