@@ -67,25 +67,30 @@ void WriteRequest(const std::string& requestPath, const std::string& request) {
 }
 
 // The token a new key goes to: parameter 10, else the token of the
-// container's newest reference (a replacement stays on the user's token).
+// container's references (a remote replacement stays on the user's token).
 std::string TargetToken(const Context& context, const std::string& directory) {
   std::string uri = context.Param(kTokenUri);
   if (!uri.empty()) return uri;
   std::vector<std::string> references =
       IsDirectory(directory) ? TokenReferences(directory) : std::vector<std::string>();
   if (references.empty()) Fail(kErrTokenAbsent, "parameter 10 names no token and the container refers to none");
-  return references.back().substr(0, references.back().find(";id="));
+  return TokenOf(references.back());
 }
 
 // The key pair on the token, the request signed there, the reference in the
 // container. Everything that can refuse (a container of key files, the
 // token, the PIN) refuses before a file is written; a key pair made for a
-// generation that fails later is removed from the token again.
+// generation that fails later is removed from the token again. A URI in
+// parameter 10 that names a key object takes that key pair instead of
+// making one (a key imported, or put on the token by the bank).
 void GenerateOnToken(const Context& context, const std::string& directory, const std::string& requestPath,
                      X509_NAME* subject, const SignatureChoice& choice) {
   if (IsDirectory(directory)) RequireOnlyKind(directory, true);
   const TokenAccess access{context.Param(kTokenLibrary), context.Param(kPinSource), directory};
-  GeneratedTokenKey generated = GenerateTokenKey(TargetToken(context, directory), choice.keyKind, access);
+  const std::string target = TargetToken(context, directory);
+  const bool adopting = NamesKeyObject(target);
+  GeneratedTokenKey generated =
+      adopting ? AdoptTokenKey(target, access) : GenerateTokenKey(target, choice.keyKind, access);
   try {
     std::string request = RequestPem(subject, generated.key.get(), SigningDigest(generated.key.get(), choice));
     {
@@ -96,9 +101,20 @@ void GenerateOnToken(const Context& context, const std::string& directory, const
     WriteRequest(requestPath, request);
   } catch (const Failure&) {
     std::vector<std::string> kept = IsDirectory(directory) ? TokenReferences(directory) : std::vector<std::string>();
-    if (std::find(kept.begin(), kept.end(), generated.uri) == kept.end()) DestroyTokenKey(generated.uri, access);
+    if (!adopting && std::find(kept.begin(), kept.end(), generated.uri) == kept.end()) {
+      DestroyTokenKey(generated.uri, access);
+    }
     throw;
   }
+}
+
+// Parameter 21 "1" asks for the key pair on the token. The engine empties
+// parameter 21 for its own generations, so a token named in parameter 10, or
+// a container that already refers to token keys (a remote replacement works
+// on a copy of it), asks for it too: such a container takes no key file.
+bool GenerationOnToken(const Context& context, const std::string& directory) {
+  return context.Param(kTokenGeneration) == "1" || IsTokenReference(context.Param(kTokenUri)) ||
+         (IsDirectory(directory) && !TokenReferences(directory).empty());
 }
 
 }  // namespace
@@ -110,7 +126,7 @@ std::string GenerateKeyAndRequest(Context& context, const std::string& keyDirect
   std::string requestPath = RequirePath(requestFile, kErrRequestFile);
   X509NamePtr subject = RequestSubject(context);
   SignatureChoice choice = ChooseSignature(context.Param(kSignatureParam));
-  if (context.Param(kTokenGeneration) == "1") {
+  if (GenerationOnToken(context, directory)) {
     GenerateOnToken(context, directory, requestPath, subject.get(), choice);
   } else {
     if (IsDirectory(directory)) RequireOnlyKind(directory, false);

@@ -12,8 +12,9 @@ namespace ref {
 // Generates the key of parameter 5's kind into the container of keyDirectory
 // and writes the request (PEM, subject from parameters 11-17 and 24) to
 // requestFile. Answers the container's native directory. With parameter 21
-// "1" the key pair is made on the token (parameter 10, else the token of the
-// container's newest reference) and the container gets a reference to it.
+// "1", a token URI in parameter 10 or a container of token references, the
+// key pair is made on the token (parameter 10, else the token of the
+// container's references) and the container gets a reference to it.
 std::string GenerateKeyAndRequest(Context& context, const std::string& keyDirectory, const std::string& requestFile);
 
 bool CertificateFitsRequest(const std::string& certificateFile, const std::string& requestFile);

@@ -246,7 +246,8 @@ KeyPairTemplates PairTemplates(KeyKind kind, const std::string& id, const std::s
 
 std::string KeyUri(const TokenSession& session, const std::string& id, const std::string& label) {
   return std::string(kUriScheme) + "token=" + UriValue(session.label) + ";serial=" + UriValue(session.serial) +
-         ";id=" + PercentAll(id) + ";object=" + UriValue(label) + ";type=private";
+         (id.empty() ? "" : ";id=" + PercentAll(id)) + (label.empty() ? "" : ";object=" + UriValue(label)) +
+         ";type=private";
 }
 
 CK_OBJECT_HANDLE RequirePrivateKey(TokenSession& session, const TokenUri& uri, const std::string& text) {
@@ -354,6 +355,32 @@ PkeyPtr OpenTokenKey(const std::string& uri, const TokenAccess& access) {
   TokenSession& session = ConnectToken(parsed, access);
   std::lock_guard lock(session.mutex);
   return WrapTokenKey(session, RequirePrivateKey(session, parsed, uri));
+}
+
+std::string TokenOf(const std::string& keyUri) {
+  TokenUri parsed = ParseTokenUri(keyUri);
+  std::string uri = kUriScheme;
+  for (const char* name : {"token", "serial", "manufacturer", "model"}) {
+    if (parsed.path.count(name) == 0) continue;
+    uri += (uri.size() > sizeof kUriScheme - 1 ? ";" : "") + std::string(name) + "=" + UriValue(parsed.path[name]);
+  }
+  return uri;
+}
+
+bool NamesKeyObject(const std::string& uri) {
+  TokenUri parsed = ParseTokenUri(uri);
+  return parsed.path.count("id") != 0 || parsed.path.count("object") != 0;
+}
+
+GeneratedTokenKey AdoptTokenKey(const std::string& uri, const TokenAccess& access) {
+  TokenUri parsed = ParseTokenUri(uri);
+  TokenSession& session = ConnectToken(parsed, access);
+  std::lock_guard lock(session.mutex);
+  CK_OBJECT_HANDLE key = RequirePrivateKey(session, parsed, uri);
+  GeneratedTokenKey adopted;
+  adopted.key = WrapTokenKey(session, key);
+  adopted.uri = KeyUri(session, TokenAttribute(session, key, CKA_ID), TokenAttribute(session, key, CKA_LABEL));
+  return adopted;
 }
 
 GeneratedTokenKey GenerateTokenKey(const std::string& tokenUri, KeyKind kind, const TokenAccess& access) {

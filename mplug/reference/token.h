@@ -49,6 +49,16 @@ struct GeneratedTokenKey {
 // extractable, EC keys able to derive (ECDH). GOST keys cannot be made there.
 GeneratedTokenKey GenerateTokenKey(const std::string& tokenUri, KeyKind kind, const TokenAccess& access);
 
+// The URI of the token alone (token, serial, manufacturer, model) of a key's.
+std::string TokenOf(const std::string& keyUri);
+
+// Whether a URI names a key object (id or object label), not only a token.
+bool NamesKeyObject(const std::string& uri);
+
+// The existing key pair a URI names (imported, or put on the token by the
+// bank), with the URI a reference to it holds.
+GeneratedTokenKey AdoptTokenKey(const std::string& uri, const TokenAccess& access);
+
 // What the host tool shows of a referenced key.
 struct TokenKeyFacts {
   std::string label;

@@ -201,8 +201,9 @@ const EC_KEY_METHOD* TokenEcMethod() {
   return method;
 }
 
-// One attribute's bytes; empty when the object does not have it.
-std::string Attribute(TokenSession& session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) {
+}  // namespace
+
+std::string TokenAttribute(TokenSession& session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) {
   CK_ATTRIBUTE attribute = {type, nullptr, 0};
   if (session.functions->C_GetAttributeValue(session.handle, object, &attribute, 1) != CKR_OK ||
       attribute.ulValueLen == CK_UNAVAILABLE_INFORMATION) {
@@ -214,13 +215,15 @@ std::string Attribute(TokenSession& session, CK_OBJECT_HANDLE object, CK_ATTRIBU
   return value;
 }
 
+namespace {
+
 BIGNUM* Number(const std::string& bytes) {
   return BN_bin2bn(reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()), nullptr);
 }
 
 PkeyPtr RsaKey(TokenSession& session, CK_OBJECT_HANDLE object) {
-  std::string modulus = Attribute(session, object, CKA_MODULUS);
-  std::string exponent = Attribute(session, object, CKA_PUBLIC_EXPONENT);
+  std::string modulus = TokenAttribute(session, object, CKA_MODULUS);
+  std::string exponent = TokenAttribute(session, object, CKA_PUBLIC_EXPONENT);
   if (modulus.empty() || exponent.empty()) Fail(kErrTokenKeyMissing, "the RSA key has no public half");
   RSA* rsa = RSA_new();
   PkeyPtr key(EVP_PKEY_new());
@@ -237,11 +240,11 @@ PkeyPtr RsaKey(TokenSession& session, CK_OBJECT_HANDLE object) {
 // The public point of an EC key: from the public key object of the same id,
 // as the token stores it (DER OCTET STRING, or bare).
 std::string EcPoint(TokenSession& session, CK_OBJECT_HANDLE privateKey) {
-  std::string id = Attribute(session, privateKey, CKA_ID);
+  std::string id = TokenAttribute(session, privateKey, CKA_ID);
   TokenUri byId;
   byId.path["id"] = id;
   CK_OBJECT_HANDLE publicKey = FindTokenObject(session, byId, CKO_PUBLIC_KEY);
-  std::string point = publicKey != CK_INVALID_HANDLE ? Attribute(session, publicKey, CKA_EC_POINT) : std::string();
+  std::string point = publicKey != CK_INVALID_HANDLE ? TokenAttribute(session, publicKey, CKA_EC_POINT) : std::string();
   if (point.empty()) Fail(kErrTokenKeyMissing, "the EC key has no public key object");
   const unsigned char* cursor = reinterpret_cast<const unsigned char*>(point.data());
   ASN1_OCTET_STRING* wrapped = d2i_ASN1_OCTET_STRING(nullptr, &cursor, static_cast<long>(point.size()));
@@ -255,7 +258,7 @@ std::string EcPoint(TokenSession& session, CK_OBJECT_HANDLE privateKey) {
 }
 
 PkeyPtr EcKey(TokenSession& session, CK_OBJECT_HANDLE object) {
-  std::string parameters = Attribute(session, object, CKA_EC_PARAMS);
+  std::string parameters = TokenAttribute(session, object, CKA_EC_PARAMS);
   std::string point = EcPoint(session, object);
   const unsigned char* cursor = reinterpret_cast<const unsigned char*>(parameters.data());
   EC_GROUP* group = d2i_ECPKParameters(nullptr, &cursor, static_cast<long>(parameters.size()));
@@ -281,7 +284,7 @@ PkeyPtr EcKey(TokenSession& session, CK_OBJECT_HANDLE object) {
 }  // namespace
 
 PkeyPtr WrapTokenKey(TokenSession& session, CK_OBJECT_HANDLE privateKey) {
-  std::string type = Attribute(session, privateKey, CKA_KEY_TYPE);
+  std::string type = TokenAttribute(session, privateKey, CKA_KEY_TYPE);
   CK_KEY_TYPE keyType = CKK_VENDOR_DEFINED;
   if (type.size() == sizeof keyType) std::memcpy(&keyType, type.data(), sizeof keyType);
   if (keyType == CKK_RSA) return RsaKey(session, privateKey);

@@ -52,6 +52,10 @@ CK_OBJECT_HANDLE FindTokenObject(TokenSession& session, const TokenUri& uri, CK_
 // kErrTokenAbsent, PIN answers have their codes, the rest is kErrCrypto.
 [[noreturn]] void FailToken(CK_RV result, const std::string& call);
 
+// One attribute's bytes; empty when the object does not have it. The mutex
+// must be held.
+std::string TokenAttribute(TokenSession& session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type);
+
 // Keeps a failure of a token operation that OpenSSL called, for
 // RethrowTokenFailure.
 void RememberTokenFailure(const Failure& failure);
