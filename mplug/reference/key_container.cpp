@@ -172,16 +172,11 @@ std::string OpenOrCreateContainer(const std::string& nativeDirectory) {
   return ContainerPassword(nativeDirectory);
 }
 
-namespace {
-
-// A key file's name: the start of SHA-256 over the public key.
 std::string KeyFileName(EVP_PKEY* key) {
   BioPtr publicDer = EmptyBio();
   if (i2d_PUBKEY_bio(publicDer.get(), key) != 1) FailCrypto(kErrKeyGeneration, "public key encoding");
   return Sha256Hex(BioText(publicDer.get())).substr(0, 8) + ".key";
 }
-
-}  // namespace
 
 void RequireOnlyKind(const std::string& nativeDirectory, bool references) {
   for (const std::string& file : KeyFiles(nativeDirectory)) {

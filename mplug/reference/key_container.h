@@ -106,6 +106,9 @@ bool IsUnderPassphrase(const std::string& keyFileText);
 void RewriteKeyFiles(const std::string& nativeDirectory, const std::string& containerPassword,
                      const std::string& passphrasePassword, bool underPassphrase);
 
+// A key file's name: the start of SHA-256 over the public key, ".key".
+std::string KeyFileName(EVP_PKEY* key);
+
 // Every key file of the container (native paths).
 std::vector<std::string> KeyFiles(const std::string& nativeDirectory);
 
