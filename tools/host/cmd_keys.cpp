@@ -2,6 +2,8 @@
 // certificate) and the remote key replacement, where the request travels to
 // the bank as a signed transfer and the certificate comes back as one.
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "command_io.h"
 #include "commands.h"
