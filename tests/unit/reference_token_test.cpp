@@ -272,6 +272,15 @@ TEST_F(ReferenceTokenTest, ContainerOfKeyFilesAndReferencesIsRefused) {
   WriteFile(bob_.keyDirectory + "/KEYS/0badc0de.key", "pkcs11:token=Alice;id=%01;type=private\n");
   EXPECT_EQ(SignAs(bob_, "SHA256"), kMixedContainer);
   EXPECT_NE(lastError_.find("both token references and key files"), std::string::npos) << lastError_;
+
+  // The passphrase utility leaves a container of references alone.
+  Abonent tokenHolder = ReferenceHolder("Tess", "pkcs11:token=Alice;id=%01;type=private");
+  const auto before = Snapshot(tokenHolder.keyDirectory);
+  ::setenv("TOKEN_TEST_PASSPHRASE", "a passphrase", 1);
+  EXPECT_EQ(RunCommand(std::string(CRYPTLIB_REFERENCE_DIR) + "/cryptlib-ref-passwd " + tokenHolder.keyDirectory +
+                       " - env:TOKEN_TEST_PASSPHRASE"),
+            1);
+  EXPECT_EQ(Snapshot(tokenHolder.keyDirectory), before);
 }
 
 }  // namespace
