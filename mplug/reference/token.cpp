@@ -354,7 +354,7 @@ PkeyPtr OpenTokenKey(const std::string& uri, const TokenAccess& access) {
   TokenUri parsed = ParseTokenUri(uri);
   TokenSession& session = ConnectToken(parsed, access);
   std::lock_guard lock(session.mutex);
-  return WrapTokenKey(session, RequirePrivateKey(session, parsed, uri));
+  return WrapTokenKey(session, RequirePrivateKey(session, parsed, uri), uri, access);
 }
 
 std::string TokenOf(const std::string& keyUri) {
@@ -378,8 +378,8 @@ GeneratedTokenKey AdoptTokenKey(const std::string& uri, const TokenAccess& acces
   std::lock_guard lock(session.mutex);
   CK_OBJECT_HANDLE key = RequirePrivateKey(session, parsed, uri);
   GeneratedTokenKey adopted;
-  adopted.key = WrapTokenKey(session, key);
   adopted.uri = KeyUri(session, TokenAttribute(session, key, CKA_ID), TokenAttribute(session, key, CKA_LABEL));
+  adopted.key = WrapTokenKey(session, key, adopted.uri, access);
   return adopted;
 }
 
@@ -399,7 +399,7 @@ GeneratedTokenKey GenerateTokenKey(const std::string& tokenUri, KeyKind kind, co
   GeneratedTokenKey generated;
   generated.uri = KeyUri(session, id, label);
   try {
-    generated.key = WrapTokenKey(session, privateKey);
+    generated.key = WrapTokenKey(session, privateKey, generated.uri, access);
   } catch (const Failure&) {
     session.functions->C_DestroyObject(session.handle, privateKey);
     session.functions->C_DestroyObject(session.handle, publicKey);

@@ -12,6 +12,8 @@
 #include <openssl/rsa.h>
 
 #include <cstring>
+#include <mutex>
+#include <utility>
 #include <vector>
 
 #include "errors.h"
@@ -21,10 +23,16 @@
 namespace ref {
 namespace {
 
-// What the methods find in the key's extra data.
+// What the methods find in the key's extra data: where the object is now,
+// and how to find it again.
 struct TokenKey {
+  TokenKey(TokenSession* onSession, CK_OBJECT_HANDLE handle, std::string keyUri, TokenAccess keyAccess)
+      : session(onSession), object(handle), uri(std::move(keyUri)), access(std::move(keyAccess)) {}
+  std::mutex mutex;  // guards session and object, which a reconnection replaces
   TokenSession* session;
   CK_OBJECT_HANDLE object;
+  const std::string uri;
+  const TokenAccess access;
 };
 
 void FreeTokenKey(void*, void* pointer, CRYPTO_EX_DATA*, int, long, void*) {
@@ -57,14 +65,44 @@ bool RunForOpenSsl(Operation operation) {
   return false;
 }
 
+// Runs an operation on the key's object. A token that answers "absent" may
+// have been pulled out and put back, which ends its sessions: the object is
+// found again by its URI (logging in again) and the operation runs once more.
+template <class Operation>
+std::string OnToken(TokenKey& key, Operation operation) {
+  std::pair<TokenSession*, CK_OBJECT_HANDLE> bound;
+  {
+    std::lock_guard lock(key.mutex);
+    bound = {key.session, key.object};
+  }
+  try {
+    return operation(*bound.first, bound.second);
+  } catch (const Failure& failure) {
+    if (failure.code() != kErrTokenAbsent) throw;
+  }
+  const TokenUri uri = ParseTokenUri(key.uri);
+  TokenSession& session = ConnectToken(uri, key.access);
+  CK_OBJECT_HANDLE object = CK_INVALID_HANDLE;
+  {
+    std::lock_guard lock(session.mutex);
+    object = FindTokenObject(session, uri, CKO_PRIVATE_KEY);
+  }
+  if (object == CK_INVALID_HANDLE) Fail(kErrTokenKeyMissing, key.uri);
+  {
+    std::lock_guard lock(key.mutex);
+    key.session = &session;
+    key.object = object;
+  }
+  return operation(session, object);
+}
+
 // C_Sign or C_Decrypt with one mechanism: the input in, the output out.
 template <class Init, class Run>
-std::string OneShot(TokenKey& key, CK_MECHANISM_TYPE type, const unsigned char* in, size_t size, Init init, Run run,
-                    const char* name) {
-  TokenSession& session = *key.session;
+std::string OneShot(TokenSession& session, CK_OBJECT_HANDLE object, CK_MECHANISM_TYPE type, const unsigned char* in,
+                    size_t size, Init init, Run run, const char* name) {
   std::lock_guard lock(session.mutex);
   CK_MECHANISM mechanism{type, nullptr, 0};
-  CK_RV result = init(session.handle, &mechanism, key.object);
+  CK_RV result = init(session.handle, &mechanism, object);
   if (result != CKR_OK) FailToken(result, std::string(name) + "Init");
   CK_ULONG length = 0;
   auto input = const_cast<CK_BYTE_PTR>(in);
@@ -77,13 +115,17 @@ std::string OneShot(TokenKey& key, CK_MECHANISM_TYPE type, const unsigned char* 
 }
 
 std::string TokenSign(TokenKey& key, CK_MECHANISM_TYPE type, const unsigned char* in, size_t size) {
-  CK_FUNCTION_LIST_PTR f = key.session->functions;
-  return OneShot(key, type, in, size, f->C_SignInit, f->C_Sign, "C_Sign");
+  return OnToken(key, [&](TokenSession& session, CK_OBJECT_HANDLE object) {
+    CK_FUNCTION_LIST_PTR f = session.functions;
+    return OneShot(session, object, type, in, size, f->C_SignInit, f->C_Sign, "C_Sign");
+  });
 }
 
 std::string TokenDecrypt(TokenKey& key, const unsigned char* in, size_t size) {
-  CK_FUNCTION_LIST_PTR f = key.session->functions;
-  return OneShot(key, CKM_RSA_PKCS, in, size, f->C_DecryptInit, f->C_Decrypt, "C_Decrypt");
+  return OnToken(key, [&](TokenSession& session, CK_OBJECT_HANDLE object) {
+    CK_FUNCTION_LIST_PTR f = session.functions;
+    return OneShot(session, object, CKM_RSA_PKCS, in, size, f->C_DecryptInit, f->C_Decrypt, "C_Decrypt");
+  });
 }
 
 // RSA: signatures arrive as the DigestInfo to pad (PKCS#1 v1.5), decryption
@@ -141,8 +183,7 @@ ECDSA_SIG* EcSign(const unsigned char* digest, int size, const BIGNUM*, const BI
 
 // ECDH on the token: the shared secret comes back as a session object that
 // may be read (it exists only for this call) and is destroyed at once.
-std::string TokenDerive(TokenKey& key, const std::string& peerPoint, size_t secretSize) {
-  TokenSession& session = *key.session;
+std::string Derive(TokenSession& session, CK_OBJECT_HANDLE object, const std::string& peerPoint, size_t secretSize) {
   std::lock_guard lock(session.mutex);
   CK_ECDH1_DERIVE_PARAMS parameters{CKD_NULL, 0, nullptr, peerPoint.size(),
                                     reinterpret_cast<CK_BYTE_PTR>(const_cast<char*>(peerPoint.data()))};
@@ -159,7 +200,7 @@ std::string TokenDerive(TokenKey& key, const std::string& peerPoint, size_t secr
                            {CKA_EXTRACTABLE, &yes, sizeof yes},
                            {CKA_VALUE_LEN, &length, sizeof length}};
   CK_OBJECT_HANDLE derived = CK_INVALID_HANDLE;
-  CK_RV result = session.functions->C_DeriveKey(session.handle, &mechanism, key.object, secret, 6, &derived);
+  CK_RV result = session.functions->C_DeriveKey(session.handle, &mechanism, object, secret, 6, &derived);
   if (result != CKR_OK) FailToken(result, "C_DeriveKey");
   std::string value(secretSize, '\0');
   CK_ATTRIBUTE read = {CKA_VALUE, value.data(), value.size()};
@@ -168,6 +209,12 @@ std::string TokenDerive(TokenKey& key, const std::string& peerPoint, size_t secr
   if (result != CKR_OK) FailToken(result, "C_GetAttributeValue of the shared secret");
   value.resize(read.ulValueLen);
   return value;
+}
+
+std::string TokenDerive(TokenKey& key, const std::string& peerPoint, size_t secretSize) {
+  return OnToken(key, [&](TokenSession& session, CK_OBJECT_HANDLE object) {
+    return Derive(session, object, peerPoint, secretSize);
+  });
 }
 
 int EcComputeKey(unsigned char** secret, size_t* secretSize, const EC_POINT* peer, const EC_KEY* ec) {
@@ -221,7 +268,7 @@ BIGNUM* Number(const std::string& bytes) {
   return BN_bin2bn(reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()), nullptr);
 }
 
-PkeyPtr RsaKey(TokenSession& session, CK_OBJECT_HANDLE object) {
+PkeyPtr RsaKey(TokenSession& session, CK_OBJECT_HANDLE object, TokenKey* token) {
   std::string modulus = TokenAttribute(session, object, CKA_MODULUS);
   std::string exponent = TokenAttribute(session, object, CKA_PUBLIC_EXPONENT);
   if (modulus.empty() || exponent.empty()) Fail(kErrTokenKeyMissing, "the RSA key has no public half");
@@ -229,8 +276,8 @@ PkeyPtr RsaKey(TokenSession& session, CK_OBJECT_HANDLE object) {
   PkeyPtr key(EVP_PKEY_new());
   if (rsa == nullptr || !key || RSA_set_method(rsa, TokenRsaMethod()) != 1 ||
       RSA_set0_key(rsa, Number(modulus), Number(exponent), nullptr) != 1 ||
-      RSA_set_ex_data(rsa, RsaIndex(), new TokenKey{&session, object}) != 1 ||
-      EVP_PKEY_assign_RSA(key.get(), rsa) != 1) {
+      RSA_set_ex_data(rsa, RsaIndex(), token) != 1 || EVP_PKEY_assign_RSA(key.get(), rsa) != 1) {
+    if (rsa != nullptr) RSA_set_ex_data(rsa, RsaIndex(), nullptr);  // the caller still owns token
     RSA_free(rsa);
     FailCrypto(kErrCrypto, "token RSA key");
   }
@@ -257,7 +304,7 @@ std::string EcPoint(TokenSession& session, CK_OBJECT_HANDLE privateKey) {
   return point;
 }
 
-PkeyPtr EcKey(TokenSession& session, CK_OBJECT_HANDLE object) {
+PkeyPtr EcKey(TokenSession& session, CK_OBJECT_HANDLE object, TokenKey* token) {
   std::string parameters = TokenAttribute(session, object, CKA_EC_PARAMS);
   std::string point = EcPoint(session, object);
   const unsigned char* cursor = reinterpret_cast<const unsigned char*>(parameters.data());
@@ -269,12 +316,12 @@ PkeyPtr EcKey(TokenSession& session, CK_OBJECT_HANDLE object) {
                EC_KEY_set_group(ec, group) == 1 &&
                EC_POINT_oct2point(group, publicPoint, reinterpret_cast<const unsigned char*>(point.data()),
                                   point.size(), nullptr) == 1 &&
-               EC_KEY_set_public_key(ec, publicPoint) == 1 &&
-               EC_KEY_set_ex_data(ec, EcIndex(), new TokenKey{&session, object}) == 1 &&
+               EC_KEY_set_public_key(ec, publicPoint) == 1 && EC_KEY_set_ex_data(ec, EcIndex(), token) == 1 &&
                EVP_PKEY_assign_EC_KEY(key.get(), ec) == 1;
   EC_POINT_free(publicPoint);
   EC_GROUP_free(group);
   if (!built) {
+    if (ec != nullptr) EC_KEY_set_ex_data(ec, EcIndex(), nullptr);  // the caller still owns token
     EC_KEY_free(ec);
     FailCrypto(kErrCrypto, "token EC key");
   }
@@ -283,12 +330,20 @@ PkeyPtr EcKey(TokenSession& session, CK_OBJECT_HANDLE object) {
 
 }  // namespace
 
-PkeyPtr WrapTokenKey(TokenSession& session, CK_OBJECT_HANDLE privateKey) {
+PkeyPtr WrapTokenKey(TokenSession& session, CK_OBJECT_HANDLE privateKey, const std::string& uri,
+                     const TokenAccess& access) {
   std::string type = TokenAttribute(session, privateKey, CKA_KEY_TYPE);
   CK_KEY_TYPE keyType = CKK_VENDOR_DEFINED;
   if (type.size() == sizeof keyType) std::memcpy(&keyType, type.data(), sizeof keyType);
-  if (keyType == CKK_RSA) return RsaKey(session, privateKey);
-  if (keyType == CKK_EC) return EcKey(session, privateKey);
+  // Owned by the key's extra data once set; freed here when that fails.
+  auto token = std::make_unique<TokenKey>(&session, privateKey, uri, access);
+  PkeyPtr key;
+  if (keyType == CKK_RSA) key = RsaKey(session, privateKey, token.get());
+  if (keyType == CKK_EC) key = EcKey(session, privateKey, token.get());
+  if (key) {
+    token.release();
+    return key;
+  }
   Fail(kErrAlgorithmMismatch, "the token key is neither RSA nor EC");
 }
 

@@ -62,6 +62,9 @@ void RememberTokenFailure(const Failure& failure);
 
 // The key OpenSSL uses for a private key object: the public half read from
 // the token, the private operations sent to it. The mutex must be held.
-PkeyPtr WrapTokenKey(TokenSession& session, CK_OBJECT_HANDLE privateKey);
+// The URI and access find the object again after the token was pulled out
+// and put back.
+PkeyPtr WrapTokenKey(TokenSession& session, CK_OBJECT_HANDLE privateKey, const std::string& uri,
+                     const TokenAccess& access);
 
 }  // namespace ref

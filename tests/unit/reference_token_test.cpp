@@ -2,9 +2,9 @@
 // reference module: generation on the token (RSA and EC), envelopes and
 // signatures with the token key, checked by the module and `openssl cms`,
 // and the failures a user can act on: wrong PIN, PIN locked (a stand-in
-// library answering CKR_PIN_LOCKED), token absent, key object missing, a
-// container of both kinds; none of them changes a file. Skipped when
-// SoftHSM2 is not installed.
+// library answering CKR_PIN_LOCKED), token absent (also pulled out during
+// use, and put back), key object missing, a container of both kinds; none of
+// them changes a file. Skipped when SoftHSM2 is not installed.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -238,9 +238,11 @@ TEST_F(ReferenceTokenTest, LockedPinAbsentTokenAndMissingObjectHaveTheirOwnCodes
   const auto before = Snapshot(bank_.Path(""));
 
   // SoftHSM never locks a PIN: the stand-in answers C_Login with CKR_PIN_LOCKED.
-  ::setenv("PIN_LOCKED_REAL_LIBRARY", SoftHsm::Library().c_str(), 1);
+  ::setenv("STAND_IN_REAL_LIBRARY", SoftHsm::Library().c_str(), 1);
+  ::setenv("STAND_IN_MODE", "pin-locked", 1);
   Abonent locked;
-  EXPECT_EQ(EnrollOnToken(locked, "Lena", "Locked", "SHA256", CRYPTLIB_PIN_LOCKED_LIBRARY), kPinLocked) << lastError_;
+  EXPECT_EQ(EnrollOnToken(locked, "Lena", "Locked", "SHA256", CRYPTLIB_STAND_IN_LIBRARY), kPinLocked) << lastError_;
+  ::unsetenv("STAND_IN_MODE");
   EXPECT_NE(lastError_.find("The token PIN is locked"), std::string::npos) << lastError_;
 
   Abonent absent;
@@ -258,6 +260,28 @@ TEST_F(ReferenceTokenTest, LockedPinAbsentTokenAndMissingObjectHaveTheirOwnCodes
   EXPECT_NE(lastError_.find("The key object is not on the token"), std::string::npos) << lastError_;
   EXPECT_EQ(RoundTrip(gone, "SHA256"), kKeyMissing);
   EXPECT_EQ(Snapshot(bank_.Path("")), withReferences);
+}
+
+// The token pulled out between login and use: the signature or decryption
+// fails as "absent", not as a general failure; pulled out and put back, the
+// key is found again and the operation completes.
+TEST_F(ReferenceTokenTest, TokenPulledOutDuringUseIsAbsentAndFoundAgainWhenBack) {
+  ::setenv("STAND_IN_REAL_LIBRARY", SoftHsm::Library().c_str(), 1);
+  ::unsetenv("STAND_IN_MODE");
+  ASSERT_EQ(bank_.Enroll(bob_, "Bob", 0x100), 0);
+  Abonent ida;
+  ASSERT_EQ(EnrollOnToken(ida, "Ida", "Alice", "SHA256", CRYPTLIB_STAND_IN_LIBRARY), 0) << lastError_;
+  ida.subjectLine = "/C=RU/O=Bank/CN=Ida";
+
+  ::setenv("STAND_IN_MODE", "removed", 1);
+  EXPECT_EQ(SignAs(ida, "SHA256", CRYPTLIB_STAND_IN_LIBRARY), kTokenAbsent) << lastError_;
+  EXPECT_EQ(RoundTrip(ida, "SHA256", CRYPTLIB_STAND_IN_LIBRARY), kTokenAbsent) << lastError_;
+  ::setenv("STAND_IN_MODE", "removed-once", 1);
+  EXPECT_EQ(SignAs(ida, "SHA256", CRYPTLIB_STAND_IN_LIBRARY), 0) << lastError_;
+  EXPECT_EQ(std::getenv("STAND_IN_MODE"), nullptr);  // the stand-in did answer "removed" once
+  ::setenv("STAND_IN_MODE", "removed-once", 1);
+  EXPECT_EQ(RoundTrip(ida, "SHA256", CRYPTLIB_STAND_IN_LIBRARY), 0) << lastError_;
+  ::unsetenv("STAND_IN_MODE");
 }
 
 TEST_F(ReferenceTokenTest, ContainerOfKeyFilesAndReferencesIsRefused) {
