@@ -14,8 +14,10 @@
 
 #include "bank_desk.h"
 #include "files.h"
+#include "reference/errors.h"
 #include "reference/testing/softhsm.h"
 #include "reference/token.h"
+#include "reference/tools/token_keys.h"
 #include "support/e2e_world.h"
 
 namespace cryptlib::e2e {
@@ -215,6 +217,19 @@ TEST_F(TokenTest, TokenHoldersSignDecryptAndReplaceKeysRemotelyWithoutKeyMateria
   EXPECT_TRUE(facts.sensitive);
   EXPECT_FALSE(facts.extractable);
   EXPECT_EQ(ref::DescribeTokenKey(oldReference_, Access()).label, "alice");
+
+  // Only the explicit removal (keys token-remove) takes the old key away,
+  // never the current one.
+  const std::string keys = party("Alice").Path("keys");
+  const std::string own = party("Alice").Path("own.pem");
+  EXPECT_EQ(ref::RemoveTokenKey(keys, own, newReference, SoftHsm::Library(), kPinSource).code, 2002);
+  ASSERT_TRUE(ref::RemoveTokenKey(keys, own, oldReference_, SoftHsm::Library(), kPinSource).ok());
+  EXPECT_THROW(ref::DescribeTokenKey(oldReference_, Access()), ref::Failure);
+  const ref::TokenKeyList left = ref::ListTokenKeys(keys, own, SoftHsm::Library(), kPinSource);
+  ASSERT_EQ(left.keys.size(), 1u);
+  EXPECT_TRUE(left.keys[0].current);
+  EXPECT_EQ(left.keys[0].uri, newReference);
+  ASSERT_TRUE(Engine("Alice")->Sign(document, signature, "").ok()) << Engine("Alice")->LastError();
 
   const std::vector<std::string> parts = PrivateParts(known_);
   ASSERT_EQ(parts.size(), 2u);
