@@ -256,6 +256,13 @@ CK_OBJECT_HANDLE RequirePrivateKey(TokenSession& session, const TokenUri& uri, c
   return key;
 }
 
+// Parameter 18, else the URI's module-path, else p11-kit's proxy.
+std::string LibraryOf(const TokenUri& uri, const TokenAccess& access) {
+  if (!access.library.empty()) return access.library;
+  auto named = uri.query.find("module-path");
+  return named != uri.query.end() ? named->second : kDefaultTokenLibrary;
+}
+
 thread_local std::unique_ptr<Failure> pendingFailure;
 
 }  // namespace
@@ -307,9 +314,7 @@ void FailToken(CK_RV result, const std::string& call) {
 }
 
 TokenSession& ConnectToken(const TokenUri& uri, const TokenAccess& access) {
-  std::string library = access.library.empty()
-                            ? uri.query.count("module-path") != 0 ? uri.query.at("module-path") : kDefaultTokenLibrary
-                            : access.library;
+  const std::string library = LibraryOf(uri, access);
   static std::mutex mutex;
   std::lock_guard lock(mutex);
   CK_FUNCTION_LIST_PTR functions = LoadLibrary(library);
