@@ -105,7 +105,8 @@ std::string AddContainerEntry(FileSet& files, const std::string& directory, cons
 
 // The keys of a container (native directory), with the failures of
 // LoadContainerKeys. Keyed by every file the container reads.
-std::shared_ptr<const ContainerKeys> ReadContainer(const std::string& nativeDirectory, const std::string& pinSource) {
+std::shared_ptr<const ContainerKeys> ReadContainer(const std::string& nativeDirectory, const std::string& pinSource,
+                                                   const std::string& tokenLibrary) {
   FileSet files;
   files.Add(nativeDirectory);
   for (const char* name : {"mk.db3", "masks.db3", "kek.opq", "pin.opq"}) {
@@ -114,7 +115,7 @@ std::shared_ptr<const ContainerKeys> ReadContainer(const std::string& nativeDire
   const std::string keys = AddContainerEntry(files, nativeDirectory, "KEYS");
   for (const std::string& file : FilesIn(keys)) files.Add(file);
   return SharedContainers().Get(nativeDirectory, files, [&] {
-    return std::make_shared<const ContainerKeys>(LoadContainerKeys(nativeDirectory, pinSource));
+    return std::make_shared<const ContainerKeys>(LoadContainerKeys(nativeDirectory, pinSource, tokenLibrary));
   });
 }
 
@@ -224,6 +225,7 @@ void Context::SetParam(int index, const std::string& value) {
       break;
     case kPrivateKeyFile:
     case kPinSource:
+    case kTokenLibrary:
     case kKeyMediaDir:
       keys_.reset();
       break;
@@ -276,7 +278,8 @@ std::shared_ptr<const ContainerKeys> Context::Keys() {
     // With a plain key file a directory that holds no container adds
     // nothing; without one the container is required.
     const std::optional<std::string> master = NativePath(directory + "/mk.db3");
-    if (keyFile.empty() || (master && IsRegularFile(*master))) keys = ReadContainer(native, pinSource);
+    if (keyFile.empty() || (master && IsRegularFile(*master)))
+      keys = ReadContainer(native, pinSource, Param(kTokenLibrary));
   }
   if (!keyFile.empty()) {
     // A plain (unencrypted) PEM private key named by parameter 7, beside the
@@ -288,6 +291,7 @@ std::shared_ptr<const ContainerKeys> Context::Keys() {
       both->files = keys->files;
       both->unreadable = keys->unreadable;
       both->passphraseFailure = keys->passphraseFailure;
+      both->tokenFailure = keys->tokenFailure;
       both->expires = keys->expires;
     }
     both->keys.push_back(SharedKey(plain->key.get()));

@@ -10,6 +10,7 @@
 #include "cms_io.h"
 #include "errors.h"
 #include "module.h"
+#include "token.h"
 
 namespace ref {
 namespace {
@@ -128,6 +129,7 @@ int32_t DecodeInPlace(Context& context, void* data, int32_t* length, char* uid) 
   EVP_PKEY* key = context.KeyFor(*keys, *own);
   BioPtr plain = EmptyBio();
   if (CMS_decrypt(cms.get(), key, own->certificate.get(), nullptr, plain.get(), CMS_BINARY) != 1) {
+    RethrowTokenFailure();  // a token key that could not decrypt (token pulled ...)
     FailCrypto(kErrNotEncrypted, own->subjectLine);
   }
   // The plain text is always shorter than its envelope, so it fits in place.

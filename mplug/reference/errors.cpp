@@ -45,6 +45,12 @@ constexpr CodeText kTexts[] = {
     {kErrCrypto, "Cryptographic operation failed"},
     {kErrWrongPassphrase, "Wrong passphrase for the key container"},
     {kErrPassphraseUnavailable, "The passphrase of the key container is not available"},
+    {kErrTokenAbsent, "The token is not present"},
+    {kErrWrongPin, "Wrong PIN for the token"},
+    {kErrPinLocked, "The token PIN is locked"},
+    {kErrTokenKeyMissing, "The key object is not on the token"},
+    {kErrMixedContainer, "The key container holds both token references and key files"},
+    {kErrTokenLibrary, "The PKCS#11 library cannot be loaded"},
     {kErrInternal, "Internal error"},
 };
 

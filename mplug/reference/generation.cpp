@@ -3,6 +3,7 @@
 #include <openssl/objects.h>
 #include <openssl/pem.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <mutex>
 #include <utility>
@@ -16,6 +17,7 @@
 #include "key_container.h"
 #include "module.h"
 #include "names.h"
+#include "token.h"
 
 namespace ref {
 namespace {
@@ -41,11 +43,78 @@ std::string RequestPem(X509_NAME* subject, EVP_PKEY* key, const EVP_MD* digest) 
   if (!request || X509_REQ_set_version(request.get(), 0) != 1 ||
       X509_REQ_set_subject_name(request.get(), subject) != 1 || X509_REQ_set_pubkey(request.get(), key) != 1 ||
       X509_REQ_sign(request.get(), key, digest) <= 0) {
+    RethrowTokenFailure();
     FailCrypto(kErrKeyGeneration, "certificate request");
   }
   BioPtr out = EmptyBio();
   if (PEM_write_bio_X509_REQ(out.get(), request.get()) != 1) FailCrypto(kErrKeyGeneration, "request encoding");
   return BioText(out.get());
+}
+
+// Two generations into one new directory must not make two master keys.
+std::mutex& ContainerCreation() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+void WriteRequest(const std::string& requestPath, const std::string& request) {
+  std::filesystem::path parent = std::filesystem::path(requestPath).parent_path();
+  if (!parent.empty()) {
+    MakeDirectories(parent.string());
+    RemoveStaleTemporaries(parent.string());
+  }
+  WriteWholeFile(requestPath, request, Visibility::kPublic);
+}
+
+// The token a new key goes to: parameter 10, else the token of the
+// container's references (a remote replacement stays on the user's token).
+std::string TargetToken(const Context& context, const std::string& directory) {
+  std::string uri = context.Param(kTokenUri);
+  if (!uri.empty()) return uri;
+  std::vector<std::string> references =
+      IsDirectory(directory) ? TokenReferences(directory) : std::vector<std::string>();
+  if (references.empty()) Fail(kErrTokenAbsent, "parameter 10 names no token and the container refers to none");
+  return TokenOf(references.back());
+}
+
+// The key pair on the token, the request signed there, the reference in the
+// container. Everything that can refuse (a container of key files, the
+// token, the PIN) refuses before a file is written; a key pair made for a
+// generation that fails later is removed from the token again. A URI in
+// parameter 10 that names a key object takes that key pair instead of
+// making one (a key imported, or put on the token by the bank).
+void GenerateOnToken(const Context& context, const std::string& directory, const std::string& requestPath,
+                     X509_NAME* subject, const SignatureChoice& choice) {
+  if (IsDirectory(directory)) RequireOnlyKind(directory, true);
+  const TokenAccess access{context.Param(kTokenLibrary), context.Param(kPinSource), directory};
+  const std::string target = TargetToken(context, directory);
+  const bool adopting = NamesKeyObject(target);
+  GeneratedTokenKey generated =
+      adopting ? AdoptTokenKey(target, access) : GenerateTokenKey(target, choice.keyKind, access);
+  try {
+    std::string request = RequestPem(subject, generated.key.get(), SigningDigest(generated.key.get(), choice));
+    {
+      std::lock_guard lock(ContainerCreation());
+      OpenOrCreateContainer(directory);
+      StoreReference(directory, generated.key.get(), generated.uri);
+    }
+    WriteRequest(requestPath, request);
+  } catch (const Failure&) {
+    std::vector<std::string> kept = IsDirectory(directory) ? TokenReferences(directory) : std::vector<std::string>();
+    if (!adopting && std::find(kept.begin(), kept.end(), generated.uri) == kept.end()) {
+      DestroyTokenKey(generated.uri, access);
+    }
+    throw;
+  }
+}
+
+// Parameter 21 "1" asks for the key pair on the token. The engine empties
+// parameter 21 for its own generations, so a token named in parameter 10, or
+// a container that already refers to token keys (a remote replacement works
+// on a copy of it), asks for it too: such a container takes no key file.
+bool GenerationOnToken(const Context& context, const std::string& directory) {
+  return context.Param(kTokenGeneration) == "1" || IsTokenReference(context.Param(kTokenUri)) ||
+         (IsDirectory(directory) && !TokenReferences(directory).empty());
 }
 
 }  // namespace
@@ -57,20 +126,18 @@ std::string GenerateKeyAndRequest(Context& context, const std::string& keyDirect
   std::string requestPath = RequirePath(requestFile, kErrRequestFile);
   X509NamePtr subject = RequestSubject(context);
   SignatureChoice choice = ChooseSignature(context.Param(kSignatureParam));
-  PkeyPtr key = GenerateKeyPair(choice);
-  std::string request = RequestPem(subject.get(), key.get(), SigningDigest(key.get(), choice));
-  {
-    // Two generations into one new directory must not make two master keys.
-    static std::mutex containerCreation;
-    std::lock_guard lock(containerCreation);
-    StoreKey(directory, OpenOrCreateContainer(directory), key.get(), context.Param(kPinSource));
+  if (GenerationOnToken(context, directory)) {
+    GenerateOnToken(context, directory, requestPath, subject.get(), choice);
+  } else {
+    if (IsDirectory(directory)) RequireOnlyKind(directory, false);
+    PkeyPtr key = GenerateKeyPair(choice);
+    std::string request = RequestPem(subject.get(), key.get(), SigningDigest(key.get(), choice));
+    {
+      std::lock_guard lock(ContainerCreation());
+      StoreKey(directory, OpenOrCreateContainer(directory), key.get(), context.Param(kPinSource));
+    }
+    WriteRequest(requestPath, request);
   }
-  std::filesystem::path parent = std::filesystem::path(requestPath).parent_path();
-  if (!parent.empty()) {
-    MakeDirectories(parent.string());
-    RemoveStaleTemporaries(parent.string());
-  }
-  WriteWholeFile(requestPath, request, Visibility::kPublic);
   context.ForgetKeys();
   return directory;
 }
@@ -82,11 +149,12 @@ bool CertificateFitsRequest(const std::string& certificateFile, const std::strin
 }
 
 std::string ContainerKeyFor(const std::string& certificateFile, const std::string& keyDirectory,
-                            const std::string& pinSource) {
+                            const std::string& pinSource, const std::string& tokenLibrary) {
   X509Ptr certificate = ReadCertificateFile(certificateFile, kErrCertificateNotFound);
-  ContainerKeys container = LoadContainerKeys(RequirePath(keyDirectory, kErrKeyDirectory), pinSource);
+  ContainerKeys container = LoadContainerKeys(RequirePath(keyDirectory, kErrKeyDirectory), pinSource, tokenLibrary);
   EVP_PKEY* key = FindKey(container, X509_get0_pubkey(certificate.get()));
   if (key == nullptr && container.passphraseFailure) throw *container.passphraseFailure;
+  if (key == nullptr && container.tokenFailure) throw *container.tokenFailure;
   for (size_t i = 0; key != nullptr && i < container.keys.size(); ++i) {
     if (container.keys[i].get() == key) return container.files[i];
   }

@@ -14,6 +14,7 @@
 #include "files.h"
 #include "module.h"
 #include "passphrase.h"
+#include "token.h"
 
 namespace ref {
 namespace {
@@ -171,11 +172,41 @@ std::string OpenOrCreateContainer(const std::string& nativeDirectory) {
   return ContainerPassword(nativeDirectory);
 }
 
-std::string StoreKey(const std::string& nativeDirectory, const std::string& password, EVP_PKEY* key,
-                     const std::string& pinSource) {
+std::string KeyFileName(EVP_PKEY* key) {
   BioPtr publicDer = EmptyBio();
   if (i2d_PUBKEY_bio(publicDer.get(), key) != 1) FailCrypto(kErrKeyGeneration, "public key encoding");
-  std::string name = Sha256Hex(BioText(publicDer.get())).substr(0, 8) + ".key";
+  return Sha256Hex(BioText(publicDer.get())).substr(0, 8) + ".key";
+}
+
+void RequireOnlyKind(const std::string& nativeDirectory, bool references) {
+  for (const std::string& file : KeyFiles(nativeDirectory)) {
+    std::optional<std::string> contents = ReadWholeFile(file);
+    if (contents && IsTokenReference(*contents) != references) {
+      Fail(kErrMixedContainer, file + (references ? " is a key file" : " is a token reference"));
+    }
+  }
+}
+
+std::vector<std::string> TokenReferences(const std::string& nativeDirectory) {
+  std::vector<std::string> uris;
+  for (const std::string& file : KeyFiles(nativeDirectory)) {
+    std::optional<std::string> contents = ReadWholeFile(file);
+    if (contents && IsTokenReference(*contents)) uris.push_back(ReferenceUri(*contents));
+  }
+  return uris;
+}
+
+std::string StoreReference(const std::string& nativeDirectory, EVP_PKEY* publicKey, const std::string& uri) {
+  RequireOnlyKind(nativeDirectory, true);
+  std::string path = EntryPath(EntryPath(nativeDirectory, "KEYS"), KeyFileName(publicKey));
+  WriteWholeFile(path, uri + "\n", Visibility::kOwnerOnly);
+  return path;
+}
+
+std::string StoreKey(const std::string& nativeDirectory, const std::string& password, EVP_PKEY* key,
+                     const std::string& pinSource) {
+  RequireOnlyKind(nativeDirectory, false);
+  std::string name = KeyFileName(key);
   std::optional<PassphraseKey> passphrase = PassphraseForNewKey(nativeDirectory, password, pinSource);
   std::string text =
       passphrase ? kPassphraseMarker + PrivateKeyPem(key, passphrase->password.value()) : PrivateKeyPem(key, password);
@@ -184,14 +215,36 @@ std::string StoreKey(const std::string& nativeDirectory, const std::string& pass
   return path;
 }
 
-ContainerKeys LoadContainerKeys(const std::string& nativeDirectory, const std::string& pinSource) {
-  if (!IsDirectory(nativeDirectory)) Fail(kErrKeyDirectory, nativeDirectory);
+namespace {
+
+// Opens the token keys the references name; the first failure (token
+// absent, wrong PIN ...) is kept, and the keys are then not kept either.
+void LoadReferences(ContainerKeys& container, const std::vector<std::pair<std::string, std::string>>& references,
+                    const TokenAccess& access) {
+  for (const auto& [file, uri] : references) {
+    try {
+      container.keys.push_back(OpenTokenKey(uri, access));
+      container.files.push_back(file);
+    } catch (const Failure& failure) {
+      if (!container.tokenFailure) container.tokenFailure = failure;
+      container.expires = std::chrono::steady_clock::time_point::min();  // never kept
+      container.unreadable.push_back(failure.message());
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+ContainerKeys LoadKeyFiles(const std::string& nativeDirectory,
+                           const std::vector<std::pair<std::string, std::optional<std::string>>>& keyFiles,
+                           const std::string& pinSource) {
   const std::string password = ContainerPassword(nativeDirectory);
   std::optional<PassphraseKey> passphrase;
   ContainerKeys container;
-  for (const std::string& file : KeyFiles(nativeDirectory)) {
+  for (const auto& [file, contents] : keyFiles) {
     try {
-      std::optional<std::string> contents = ReadWholeFile(file);
       if (!contents) Fail(kErrContainerDamaged, "cannot read " + file);
       const bool underPassphrase = IsUnderPassphrase(*contents);
       if (underPassphrase && container.passphraseFailure) continue;
@@ -214,11 +267,40 @@ ContainerKeys LoadContainerKeys(const std::string& nativeDirectory, const std::s
   return container;
 }
 
+}  // namespace
+
+ContainerKeys LoadContainerKeys(const std::string& nativeDirectory, const std::string& pinSource,
+                                const std::string& tokenLibrary) {
+  if (!IsDirectory(nativeDirectory)) Fail(kErrKeyDirectory, nativeDirectory);
+  // References need no container password: a container of references alone
+  // (made by hand for a key already on a token) has no mk.db3.
+  std::vector<std::pair<std::string, std::string>> references;
+  std::vector<std::pair<std::string, std::optional<std::string>>> keyFiles;
+  for (const std::string& file : KeyFiles(nativeDirectory)) {
+    std::optional<std::string> contents = ReadWholeFile(file);
+    if (contents && IsTokenReference(*contents)) {
+      references.emplace_back(file, ReferenceUri(*contents));
+    } else {
+      keyFiles.emplace_back(file, std::move(contents));
+    }
+  }
+  if (!keyFiles.empty() && !references.empty()) {
+    Fail(kErrMixedContainer, nativeDirectory + " (" + std::to_string(references.size()) + " token reference(s))");
+  }
+  ContainerKeys container;
+  if (references.empty()) container = LoadKeyFiles(nativeDirectory, keyFiles, pinSource);
+  LoadReferences(container, references, TokenAccess{tokenLibrary, pinSource, nativeDirectory});
+  return container;
+}
+
 void RewriteKeyFiles(const std::string& nativeDirectory, const std::string& containerPassword,
                      const std::string& passphrasePassword, bool underPassphrase) {
   for (const std::string& file : KeyFiles(nativeDirectory)) {
     std::optional<std::string> contents = ReadWholeFile(file);
     if (!contents) Fail(kErrContainerDamaged, "cannot read " + file);
+    if (IsTokenReference(*contents)) {
+      Fail(kErrMixedContainer, file + " refers to a token key: the token's own PIN protects it");
+    }
     const bool isUnder = IsUnderPassphrase(*contents);
     if (isUnder == underPassphrase) continue;
     PkeyPtr key = ReadKeyFile(file, *contents, isUnder ? passphrasePassword : containerPassword);
@@ -238,6 +320,7 @@ EVP_PKEY* FindKey(const ContainerKeys& keys, const EVP_PKEY* wanted) {
 
 void FailNoFittingKey(const ContainerKeys& keys, const std::string& holder) {
   if (keys.passphraseFailure) throw *keys.passphraseFailure;
+  if (keys.tokenFailure) throw *keys.tokenFailure;
   if (keys.unreadable.empty()) Fail(kErrPrivateKeyNotFound, "no key in the key container fits " + holder);
   std::string causes;
   for (const std::string& cause : keys.unreadable) causes += (causes.empty() ? "" : "; ") + cause;

@@ -8,7 +8,13 @@
 //   KEYS\<8 hex digits>.key
 //               each private key as PKCS#8 EncryptedPrivateKeyInfo in PEM
 //               (PBES2, PBKDF2, AES-256-CBC) under the key-encryption key;
-//               the name is the start of SHA-256 over the public key (0600)
+//               the name is the start of SHA-256 over the public key (0600);
+//               or a reference to a key on a PKCS#11 token: one line, the
+//               URI of the private key object (token.h)
+//
+// A container holds either references or key files, never both: the PIN
+// source then always gives one kind of secret (the token PIN or the
+// container's passphrase).
 //
 // The key-encryption key is SHA-256 over a label, mk.db3's key and masks.db3's
 // key; the PKCS#8 password is its hex form. Without mk.db3 no key file can be
@@ -35,6 +41,8 @@ struct ContainerKeys {
   std::vector<std::string> unreadable;  // "<path>: <cause>" of key files that could not be opened
   // Why the key files under the passphrase stayed closed, if they did.
   std::optional<Failure> passphraseFailure;
+  // Why the token keys stayed closed (token absent, wrong PIN ...), if they did.
+  std::optional<Failure> tokenFailure;
   // Keys opened with a passphrase are forgotten with it (passphrase.h).
   std::chrono::steady_clock::time_point expires = std::chrono::steady_clock::time_point::max();
 };
@@ -62,12 +70,26 @@ std::string OpenOrCreateContainer(const std::string& nativeDirectory);
 std::string StoreKey(const std::string& nativeDirectory, const std::string& password, EVP_PKEY* key,
                      const std::string& pinSource);
 
+// Adds a reference to a token key (its URI) to KEYS\, named like a key file
+// after the public key; answers its native path. Fails with
+// kErrMixedContainer when the container holds key files.
+std::string StoreReference(const std::string& nativeDirectory, EVP_PKEY* publicKey, const std::string& uri);
+
+// Fails with kErrMixedContainer when the container holds a file of the other
+// kind than wanted (references, or key files), so that nothing is made before.
+void RequireOnlyKind(const std::string& nativeDirectory, bool references);
+
 // Every private key of the container that can be opened; the others are
 // listed as unreadable. Fails with kErrKeyDirectory when the directory is
 // missing, kErrContainerDamaged when mk.db3 or masks.db3 is missing or does
-// not fit kek.opq.
-// pinSource is asked only when a key file under the passphrase is found.
-ContainerKeys LoadContainerKeys(const std::string& nativeDirectory, const std::string& pinSource);
+// not fit kek.opq, kErrMixedContainer when it holds references and key files.
+// pinSource is asked only when a key file under the passphrase or a token
+// reference is found; token keys are reached through tokenLibrary.
+ContainerKeys LoadContainerKeys(const std::string& nativeDirectory, const std::string& pinSource,
+                                const std::string& tokenLibrary = {});
+
+// The URIs of the container's token references, in the order of KeyFiles.
+std::vector<std::string> TokenReferences(const std::string& nativeDirectory);
 
 // The container's PKCS#8 password of the key files without a passphrase;
 // fails like LoadContainerKeys.
@@ -83,6 +105,9 @@ bool IsUnderPassphrase(const std::string& keyFileText);
 // completes it.
 void RewriteKeyFiles(const std::string& nativeDirectory, const std::string& containerPassword,
                      const std::string& passphrasePassword, bool underPassphrase);
+
+// A key file's name: the start of SHA-256 over the public key, ".key".
+std::string KeyFileName(EVP_PKEY* key);
 
 // Every key file of the container (native paths).
 std::vector<std::string> KeyFiles(const std::string& nativeDirectory);

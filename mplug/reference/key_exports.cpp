@@ -78,7 +78,8 @@ int32_t MPLUG_CALL CertificateAndPSePrivateKeyMatch(MPlugContext context, const 
                                                     const char* keyDirectory) {
   return Match(context, [&](Context& open) {
     return !ContainerKeyFor(certificateFile != nullptr ? certificateFile : "",
-                            keyDirectory != nullptr ? keyDirectory : "", open.Param(kPinSource))
+                            keyDirectory != nullptr ? keyDirectory : "", open.Param(kPinSource),
+                            open.Param(kTokenLibrary))
                 .empty();
   });
 }
@@ -88,8 +89,9 @@ int32_t MPLUG_CALL CertificateAndPSePrivateKeysMatch(MPlugContext context, const
                                                      const char* keyDirectory, char* text) {
   if (text != nullptr) *text = '\0';
   return Match(context, [&](Context& open) {
-    std::string keyFile = ContainerKeyFor(certificateFile != nullptr ? certificateFile : "",
-                                          keyDirectory != nullptr ? keyDirectory : "", open.Param(kPinSource));
+    std::string keyFile =
+        ContainerKeyFor(certificateFile != nullptr ? certificateFile : "", keyDirectory != nullptr ? keyDirectory : "",
+                        open.Param(kPinSource), open.Param(kTokenLibrary));
     if (text != nullptr) CopyText(keyFile, text, kMaxParamValueLength);
     return !keyFile.empty();
   });
@@ -102,8 +104,8 @@ int32_t MPLUG_CALL CertificateAndPrivateKeyMatch(MPlugContext context, const cha
   return Match(context, [&](Context& open) {
     std::string keyPath = RequirePath(keyFile != nullptr ? keyFile : "", kErrPrivateKeyNotFound);
     std::string container = std::filesystem::path(keyPath).parent_path().parent_path().string();
-    std::string fitting =
-        ContainerKeyFor(certificateFile != nullptr ? certificateFile : "", container, open.Param(kPinSource));
+    std::string fitting = ContainerKeyFor(certificateFile != nullptr ? certificateFile : "", container,
+                                          open.Param(kPinSource), open.Param(kTokenLibrary));
     return !fitting.empty() && std::filesystem::equivalent(fitting, keyPath);
   });
 }

@@ -17,6 +17,7 @@ enum ParamIndex : int {
   kPrivateKeyFile = 6,
   kPinSource = 7,  // where the passphrase of the key container comes from (pin_source.h)
   kRequestFile = 8,
+  kTokenUri = 9,  // the token a key generated on a token goes to (PKCS#11 URI)
   kSubjectCountry = 10,
   kSubjectState = 11,
   kSubjectLocality = 12,
@@ -24,7 +25,9 @@ enum ParamIndex : int {
   kSubjectUnit = 14,
   kSubjectCommonName = 15,
   kSubjectEmail = 16,
+  kTokenLibrary = 17,  // the PKCS#11 library of token keys (token.h)
   kUidField = 19,
+  kTokenGeneration = 20,  // "1": generations make the key pair on the token
   kKeyMediaDir = 22,
   kSubjectTitle = 23,
   kCaDir = 24,
@@ -96,6 +99,12 @@ enum ErrorCode : int32_t {
   kErrCrypto = 2028,
   kErrWrongPassphrase = 2040,
   kErrPassphraseUnavailable = 2041,
+  kErrTokenAbsent = 2042,
+  kErrWrongPin = 2043,
+  kErrPinLocked = 2044,
+  kErrTokenKeyMissing = 2045,
+  kErrMixedContainer = 2046,
+  kErrTokenLibrary = 2047,
   kErrInternal = 2099,
 };
 

@@ -16,6 +16,7 @@
 #include "errors.h"
 #include "module.h"
 #include "names.h"
+#include "token.h"
 
 namespace ref {
 namespace {
@@ -43,7 +44,10 @@ std::string SignedData(Context& context, const Holder& signer, const void* data,
     FailCrypto(kErrCrypto, "signer " + signer.subjectLine);
   }
   BioPtr content = MemoryBio(data, static_cast<size_t>(length));
-  if (CMS_final(cms.get(), content.get(), nullptr, flags) != 1) FailCrypto(kErrCrypto, "signing");
+  if (CMS_final(cms.get(), content.get(), nullptr, flags) != 1) {
+    RethrowTokenFailure();  // a token key that could not sign (token pulled ...)
+    FailCrypto(kErrCrypto, "signing");
+  }
   return CmsDer(cms.get());
 }
 

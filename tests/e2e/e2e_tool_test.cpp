@@ -45,16 +45,24 @@ bool HaveGost() {
 
 class ToolDemoTest : public ::testing::TestWithParam<const char*> {};
 
-INSTANTIATE_TEST_SUITE_P(Keys, ToolDemoTest, ::testing::Values("rsa", "ecdsa", "gost"),
+bool HaveSoftHsm() {
+  return std::system("softhsm2-util --version >/dev/null 2>&1") == 0;
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, ToolDemoTest, ::testing::Values("rsa", "ecdsa", "gost", "token"),
                          [](const auto& info) { return std::string(info.param); });
 
 TEST_P(ToolDemoTest, EveryStepPasses) {
   if (std::string(GetParam()) == "gost" && !HaveGost()) GTEST_SKIP() << "no gost engine";
+  if (std::string(GetParam()) == "token" && !HaveSoftHsm()) GTEST_SKIP() << "SoftHSM2 is not installed (softhsm2)";
   const Result result = RunTool(std::string("demo --keys ") + GetParam() + " --module " + ModulePath());
   EXPECT_EQ(result.status, 0) << result.output;
   EXPECT_NE(result.output.find("demo passed: every step ok"), std::string::npos) << result.output;
   EXPECT_NE(result.output.find("[13] new-keys"), std::string::npos);
   EXPECT_EQ(result.output.find("FAILED"), std::string::npos);
+  if (std::string(GetParam()) == "token") {
+    EXPECT_NE(result.output.find("Alice's 2 key file(s): 2 reference(s) to token keys"), std::string::npos);
+  }
 }
 
 TEST(ToolDemo, FailingStepIsNamedAndTheRestSkipped) {

@@ -95,7 +95,7 @@ int RunSteps(World& world, Output& out) {
 int RunDemo(const Options& options, Output& out) {
   Algorithms algorithms;
   if (!AlgorithmsByName(options.Get("keys", "rsa"), algorithms))
-    return Session::Fail(out, "--keys is rsa, ecdsa or gost", kExitUsage);
+    return Session::Fail(out, "--keys is rsa, ecdsa, gost or token", kExitUsage);
   EngineLibrary library;
   const std::string name = options.Get("library", EngineLibrary::DefaultFileName());
   if (!library.Load(name)) return Session::Fail(out, "cannot load " + name + ": " + library.error(), kExitNoEngine);
@@ -125,7 +125,8 @@ int RunDemo(const Options& options, Output& out) {
 std::vector<Command> DemoCommands() {
   return {{"demo",
            {},
-           {{"--keys", "rsa|ecdsa|gost", "the kind of keys (default rsa)"},
+           {{"--keys", "rsa|ecdsa|gost|token",
+             "the kind of keys (default rsa; token: RSA keys of the abonents on SoftHSM2 tokens)"},
             {"--module", "FILE", "the vendor module (default: the reference module of this installation)"},
             {"--keep", "", "keep the temporary root"}},
            "a bank and abonents through every flow in a fresh installation root (--root DIR: there)",

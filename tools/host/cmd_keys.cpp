@@ -2,6 +2,8 @@
 // certificate) and the remote key replacement, where the request travels to
 // the bank as a signed transfer and the certificate comes back as one.
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "command_io.h"
 #include "commands.h"
@@ -14,13 +16,36 @@ namespace {
 // keys are of no use until the bank's certificate arrives.
 constexpr int32_t kGeneratedAwaitingCertificate = -100;
 
+// Parameters of a generation on a token: the token (or an existing key
+// object on it) and the PKCS#11 library.
+constexpr int32_t kTokenUriParameter = 10;
+constexpr int32_t kTokenLibraryParameter = 18;
+constexpr int32_t kTokenGenerationParameter = 21;
+
+bool UseToken(const Options& options, Session& session, Output& out) {
+  std::vector<std::pair<int32_t, std::string>> values;
+  if (options.Has("token")) {
+    values = {{kTokenUriParameter, options.Get("token")}, {kTokenGenerationParameter, "1"}};
+  }
+  if (options.Has("token-library")) values.emplace_back(kTokenLibraryParameter, options.Get("token-library"));
+  for (const auto& [number, value] : values) {
+    const Status status = session.engine().SetParam(number, value);
+    if (!status.ok()) {
+      session.exitCode = session.Fail(out, status);
+      return false;
+    }
+  }
+  return true;
+}
+
 int Generate(const Options& options, Output& out) {
   Session session;
-  if (!session.Open(options, out)) return session.exitCode;
+  if (!session.Open(options, out) || !UseToken(options, session, out)) return session.exitCode;
   const Status status = session.engine().GenerateKeys(options.Has("ssk"));
   if (status.code != 0 && status.code != kGeneratedAwaitingCertificate) return session.Fail(out, status);
   out.Add("code", status.code);
   out.Add("request", session.engine().ParamValue(9));
+  if (options.Has("token")) out.Add("token", options.Get("token"));
   out.Add("state", "keys written; the request waits for the bank's certificate");
   return kExitOk;
 }
@@ -83,7 +108,11 @@ std::vector<Command> KeyCommands() {
   return {
       {"generate",
        {},
-       {{"--ssk", "", "generate the signature key set (GenerateNewSSK)"}},
+       {{"--ssk", "", "generate the signature key set (GenerateNewSSK)"},
+        {"--token", "URI",
+         "make the key pair on the PKCS#11 token of this URI (parameter 10); a URI naming a key object (id=, "
+         "object=) takes that key; the container then holds a reference"},
+        {"--token-library", "FILE", "the PKCS#11 library (parameter 18; default p11-kit-proxy.so)"}},
        "generate a key set and a certificate request (GenerateNewSEK, GenerateNewSSK)",
        Generate},
       {"remote type", {}, {}, "the remote generation type (GetRemoteGenType)", RemoteType},

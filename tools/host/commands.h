@@ -48,6 +48,7 @@ std::vector<Command> StoreCommands();
 std::vector<Command> TransferCommands();
 std::vector<Command> KeyCommands();
 std::vector<Command> PasswdCommands();  // with the reference module's key container
+std::vector<Command> TokenCommands();   // the same: its references to token keys
 std::vector<Command> RootCommands();
 std::vector<Command> BankCommands();
 std::vector<Command> DemoCommands();

@@ -42,6 +42,11 @@ std::string SerialPairs(long serial);
 // passphrase (the reference module marks them "Passphrase: pin.opq") and
 // notes how many there are.
 bool KeysUnderPassphrase(const Party& party, StepLog& log);
+// With --keys token: every key file of the party's container is a reference
+// to a key on its token, none holds key material.
+bool KeysOnToken(const Party& party, StepLog& log);
+// Whichever of the two the party's keys are meant to be.
+bool KeysProtected(const Party& party, StepLog& log);
 
 // A new engine of the party; nullptr with the failure logged.
 std::unique_ptr<EngineClient> OpenEngine(World& world, const std::string& party, StepLog& log);

@@ -64,7 +64,7 @@ bool RemoteReplacementStep(World& world, StepLog& log) {
          log.Check(ReportValue(report, "SN") == SerialPairs(answer.serial),
                    "her certificate is the new one (serial " + std::to_string(answer.serial) + ", was " +
                        std::to_string(oldSerial) + ")") &&
-         KeysUnderPassphrase(world.party("Alice"), log);
+         KeysProtected(world.party("Alice"), log);
 }
 
 // Alice's new transfer reaches Bob; her new signature verifies, and what

@@ -39,10 +39,50 @@ void PutAbonentsUnderPassphrase(World& world, StepLog& log) {
            " (parameter 8)");
 }
 
-bool StartsWith(const fs::path& file, const std::string& prefix) {
+// With --keys token the abonents' keys live on SoftHSM2 tokens, one per
+// abonent, in the demo's root ("softhsm"); their PIN comes from an
+// environment variable the demo sets, as the passphrase does otherwise.
+constexpr char kTokenPinVariable[] = "CRYPTLIB_DEMO_TOKEN_PIN";
+constexpr char kDemoTokenPin[] = "246810";
+constexpr int kTokenUriParameter = 10;
+constexpr int kTokenLibraryParameter = 18;
+
+std::string SoftHsmLibrary() {
+  for (const char* path : {"/usr/lib/softhsm/libsofthsm2.so", "/usr/lib/x86_64-linux-gnu/softhsm/libsofthsm2.so"}) {
+    if (fs::exists(path)) return path;
+  }
+  return {};
+}
+
+bool PutAbonentsOnTokens(World& world, StepLog& log) {
+  const std::string library = SoftHsmLibrary();
+  if (library.empty() || std::system("softhsm2-util --version >/dev/null 2>&1") != 0)
+    return log.Fail("--keys token needs SoftHSM2 (Debian softhsm2): softhsm2-util and libsofthsm2.so");
+  const std::string store = world.Path("softhsm");
+  fs::create_directories(store + "/tokens");
+  std::ofstream(store + "/softhsm2.conf") << "directories.tokendir = " << store << "/tokens\nlog.level = ERROR\n";
+  setenv("SOFTHSM2_CONF", (store + "/softhsm2.conf").c_str(), 1);
+  setenv(kTokenPinVariable, kDemoTokenPin, 1);
+  for (const char* name : kAbonents) {
+    const std::string command = std::string("softhsm2-util --init-token --free --label ") + name + " --pin " +
+                                kDemoTokenPin + " --so-pin 13579135 >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0)
+      return log.Fail(std::string("softhsm2-util cannot make ") + name + "'s token");
+    Party& party = world.party(name);
+    party.pinSource = std::string("env:") + kTokenPinVariable;
+    party.moduleParameters = {{kTokenLibraryParameter, library},
+                              {kTokenUriParameter, std::string("pkcs11:token=") + name}};
+  }
+  log.Note("SoftHSM2 tokens Alice, Bob and Carol in " + store + " (SOFTHSM2_CONF), library " + library +
+           " (parameter 18); the token PIN from PIN source env:" + kTokenPinVariable + " (parameter 8)");
+  return true;
+}
+
+// Whether the file's first line is prefix (or, not whole, begins with it).
+bool StartsWith(const fs::path& file, const std::string& prefix, bool wholeLine = true) {
   std::ifstream in(file);
   std::string line;
-  return std::getline(in, line) && line == prefix;
+  return std::getline(in, line) && (wholeLine ? line == prefix : line.rfind(prefix, 0) == 0);
 }
 
 }  // namespace
@@ -60,6 +100,22 @@ bool KeysUnderPassphrase(const Party& party, StepLog& log) {
                        " under the passphrase (pin.opq)");
 }
 
+bool KeysOnToken(const Party& party, StepLog& log) {
+  int total = 0, references = 0;
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(party.Path("keys/KEYS"), error)) {
+    if (entry.path().extension() != ".key") continue;
+    ++total;
+    if (StartsWith(entry.path(), "pkcs11:", false)) ++references;
+  }
+  return log.Check(total > 0 && references == total, party.name() + "'s " + std::to_string(total) + " key file(s): " +
+                                                         std::to_string(references) + " reference(s) to token keys");
+}
+
+bool KeysProtected(const Party& party, StepLog& log) {
+  return party.moduleParameters.empty() ? KeysUnderPassphrase(party, log) : KeysOnToken(party, log);
+}
+
 bool InstallStep(World& world, StepLog& log) {
   std::error_code error;
   fs::create_directories(world.Path("EXE"), error);
@@ -67,7 +123,11 @@ bool InstallStep(World& world, StepLog& log) {
   if (error) return log.Fail("cannot install " + world.modulePath + ": " + error.message());
   log.Note("installation root " + world.root + ", vendor module in EXE/mplug2.so");
   for (const char* name : kParties) world.parties[name] = std::make_unique<Party>(world.root, name, world.algorithms);
-  PutAbonentsUnderPassphrase(world, log);
+  if (world.algorithms.name == "token") {
+    if (!PutAbonentsOnTokens(world, log)) return false;
+  } else {
+    PutAbonentsUnderPassphrase(world, log);
+  }
   std::unique_ptr<EngineClient> engine = OpenEngine(world, "Bank", log);
   if (engine == nullptr) return false;
   log.Note("algorithms: cipher " + engine->ParamValue(4) + ", signature " + engine->ParamValue(5));
@@ -97,7 +157,7 @@ bool GenerateStep(World& world, StepLog& log) {
     if (!log.Check(report.find("CN=" + std::string(name)) != std::string::npos,
                    std::string("the request names CN=") + name))
       return false;
-    if (!world.party(name).pinSource.empty() && !KeysUnderPassphrase(world.party(name), log)) return false;
+    if (!world.party(name).pinSource.empty() && !KeysProtected(world.party(name), log)) return false;
   }
   return true;
 }

@@ -32,6 +32,8 @@ bool AlgorithmsByName(const std::string& name, Algorithms& algorithms) {
     algorithms = {"ecdsa", "AES-256-CBC", "ECDSA-SHA256"};
   else if (name == "gost")
     algorithms = {"gost", "RUS-GAMMAR", "R3410-R3411"};
+  else if (name == "token")
+    algorithms = {"token", "AES-256-CBC", "SHA256"};  // RSA keys on the abonents' tokens
   else
     return false;
   return true;
@@ -67,6 +69,7 @@ std::vector<std::pair<int, std::string>> Party::Parameters() const {
     parameters.emplace_back(kKeyDir, "");
     parameters.emplace_back(kKeyMedia, "");
   }
+  parameters.insert(parameters.end(), moduleParameters.begin(), moduleParameters.end());
   return parameters;
 }
 

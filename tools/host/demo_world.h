@@ -46,6 +46,9 @@ class Party {
   // Parameter 8 when set: the party's keys are under a passphrase from this
   // PIN source.
   std::string pinSource;
+  // Further vendor parameters (number, value), set after the others: a
+  // token's library (18), the token of new keys (10), generation on it (21).
+  std::vector<std::pair<int, std::string>> moduleParameters;
 
  private:
   std::string home_;

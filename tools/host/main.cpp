@@ -22,7 +22,7 @@ std::vector<Command> AllCommands() {
        {SelfCheckCommands, ParamCommands, DataCommands, StoreCommands, TransferCommands, KeyCommands, RootCommands
 #ifdef CRYPTLIB_HOST_WITH_PASSWD
         ,
-        PasswdCommands
+        PasswdCommands, TokenCommands
 #endif
 #ifdef CRYPTLIB_HOST_WITH_BANK
         ,

@@ -38,6 +38,11 @@ Done ChangeExisting(const std::string& directory, const std::string& password, c
 }
 
 Done Change(const std::string& directory, const std::string& current, const std::string& next) {
+  // Token keys are protected by the token's own PIN: refused before pin.opq
+  // is touched.
+  if (!TokenReferences(directory).empty()) {
+    Fail(kErrMixedContainer, directory + " refers to token keys: the token's own PIN protects them");
+  }
   const std::string password = ContainerPassword(directory);
   if (HasPassphrase(directory)) return ChangeExisting(directory, password, current, next);
   if (next.empty()) return Done::kNothing;  // no passphrase before, none after
