@@ -4,7 +4,7 @@
 
 #include "binding/mprodll.h"
 #include "binding_fake_harness.h"
-#include "core/exceptions.h"
+#include "support/exceptions.h"
 
 namespace cryptlib {
 

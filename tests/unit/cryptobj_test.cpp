@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/exceptions.h"
+#include "support/exceptions.h"
 
 namespace cryptlib {
 namespace {

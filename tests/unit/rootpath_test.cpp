@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "common/test_dir.h"
-#include "core/exceptions.h"
+#include "support/exceptions.h"
 
 namespace cryptlib {
 namespace {

@@ -12,8 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "core/exceptions.h"
 #include "platform/platform.h"
+#include "support/exceptions.h"
 
 namespace cryptlib {
 
