@@ -6,12 +6,13 @@
 #include <cstdint>
 
 #include "api/engine_registry.h"
+#include "cryptlib.h"
 
 namespace cryptlib {
 
 // Shield values of the export classes.
-constexpr int32_t kSizeShield = -1;        // size queries, counts and flags
-constexpr int32_t kOperationShield = -102;  // every operation
+constexpr int32_t kSizeShield = -1;                 // size queries, counts and flags
+constexpr int32_t kOperationShield = CE_EXCEPTION;  // every operation
 
 // Runs op(engine) for a live handle; any other handle or any exception gives
 // shieldValue.

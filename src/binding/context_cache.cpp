@@ -9,11 +9,12 @@
 
 #include "binding/binding_state.h"
 #include "binding/mprodll.h"
+#include "binding/param_numbers.h"
 
 namespace cryptlib {
 namespace {
 
-constexpr size_t kLifetimeIndex = 21;
+constexpr size_t kLifetimeIndex = param::SnapshotIndex(param::kLifetime);
 
 double Now() {
   return platform::Os().LocalDateTime();

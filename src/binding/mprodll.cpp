@@ -6,13 +6,14 @@
 #include "binding/binding_state.h"
 #include "binding/context_cache.h"
 #include "binding/keyset_exchange.h"
+#include "binding/param_numbers.h"
 #include "support/exceptions.h"
 
 namespace cryptlib {
 namespace {
 
-constexpr int32_t kParamIndexWithT = 23;
-constexpr int32_t kMinCountForT = 24;
+constexpr int32_t kParamIndexWithT = static_cast<int32_t>(param::SnapshotIndex(param::kTitle));
+constexpr int32_t kMinCountForT = param::kTitle;
 
 // Sets one vendor parameter; a null value is passed as an empty text.
 void SetParam(const MPlugFunctions& vendor, MPlugContext context, int32_t index, const char* value) {
@@ -88,7 +89,7 @@ void TMProDLL::ApplyParameters(MPlugContext context, const ParamSnapshot& snapsh
   // Every context learns its key directory here, before the module reads a
   // key: a key-set exchange a killed process left half-done is finished or
   // undone first.
-  constexpr size_t kKeyDirectoryIndex = 2;
+  constexpr size_t kKeyDirectoryIndex = param::SnapshotIndex(param::kKeyDirectory);
   if (snapshot.size() > kKeyDirectoryIndex) RecoverKeySetExchange(snapshot[kKeyDirectoryIndex]);
   const int32_t count = functions_.GetCryptoParamNumber();
   for (int32_t i = 0; i < count; ++i) {

@@ -19,6 +19,7 @@
 #include "binding/error_text.h"
 #include "binding/function_table.h"
 #include "binding/param_snapshot.h"
+#include "cryptlib.h"
 #include "mplug.h"
 
 namespace cryptlib {
@@ -28,7 +29,7 @@ class KeySetJournal;
 // Results of the binding itself.
 constexpr int32_t kBindingNotInitialized = -1;
 constexpr int32_t kBindingNoContext = -6;
-constexpr int32_t kBindingNotFinalized = -100;
+constexpr int32_t kBindingNotFinalized = CE_NOT_INITIALIZED;
 
 class TMProDLL : public TCrypto_DLL {
  public:

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/sync_except_str.h"
+#include "cryptlib.h"
 
 namespace cryptlib {
 
@@ -60,8 +61,8 @@ class TCryptoEngine {
   /* 28 */ virtual int32_t DecodeData(void* data, int32_t* length, char* uid);
   /* 29 */ virtual int32_t SignData(const void* data, int32_t length, void* signature, int32_t* signatureLength,
                                     const char* signerUid);
-  /* 30 */ virtual int32_t VerifyData(const void* data, int32_t length, const void* signature,
-                                      int32_t signatureLength, char* signerUid);
+  /* 30 */ virtual int32_t VerifyData(const void* data, int32_t length, const void* signature, int32_t signatureLength,
+                                      char* signerUid);
   /* 31 */ virtual int32_t IncludePublicKey(const char* path);
   /* 32 */ virtual void ClearCash();
   /* 33 */ virtual int32_t UpdateCertificateCash(const char* uid);
@@ -147,7 +148,7 @@ class TCryptoEngine {
       return body();
     } catch (...) {
       RecordException(prefix);
-      return -102;
+      return CE_EXCEPTION;
     }
   }
 

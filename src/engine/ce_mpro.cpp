@@ -4,8 +4,10 @@
 #include <string_view>
 #include <vector>
 
+#include "binding/param_numbers.h"
 #include "cryptlib.h"
 #include "engine/ce_mpro.h"
+#include "engine/cert_names.h"
 #include "platform/platform.h"
 #include "support/exceptions.h"
 #include "support/fileutil.h"
@@ -16,24 +18,9 @@ namespace {
 
 constexpr const char* kEngineName = "Message-PRO 1.1";
 constexpr int32_t kOwnParamCount = 25;
-// Parameter numbers (1-based) the identity rules read.
-constexpr int32_t kParamCertificateDir = 2;
-constexpr int32_t kParamUIDField = 20;
-// A certificate that names another holder than the UID asked for.
-constexpr int32_t kHolderMismatch = -106;
-
-// ExtractDNField(line, "/" + field + "=") of a terminated line, without
-// building the tag or measuring the line first: the UID of every
-// verification and decryption is cut out this way.
-std::string_view DNFieldValue(const char* line, std::string_view field) {
-  for (const char* at = std::strchr(line, '/'); at != nullptr; at = std::strchr(at + 1, '/')) {
-    const char* name = at + 1;
-    if (std::strncmp(name, field.data(), field.size()) != 0 || name[field.size()] != '=') continue;
-    const char* value = name + field.size() + 1;
-    return std::string_view(value, std::strcspn(value, "/"));
-  }
-  return {};
-}
+// A certificate that names another holder than the UID asked for: the code
+// table gives -106 to this and to a failed write alike.
+constexpr int32_t kHolderMismatch = CE_WRITE_FAILED;
 
 }  // namespace
 
@@ -124,8 +111,7 @@ std::string TMPro1CryptoEngine::TrimmedParam(int32_t number) {
 }
 
 std::string TMPro1CryptoEngine::UIDField() {
-  const std::string_view field = TrimmedParamView(kParamUIDField);
-  return field.empty() ? std::string("CN") : std::string(field);
+  return std::string(UidFieldOrDefault(TrimmedParamView(param::kUIDField)));
 }
 
 std::string TMPro1CryptoEngine::ExtractDNField(const std::string& line, const std::string& tag) {
@@ -137,9 +123,7 @@ std::string TMPro1CryptoEngine::ExtractDNField(const std::string& line, const st
 }
 
 std::string TMPro1CryptoEngine::UIDFromVendorString(const char* vendorString) {
-  std::string_view field = TrimmedParamView(kParamUIDField);
-  if (field.empty()) field = "CN";
-  return std::string(field == "SN" ? std::string_view(vendorString) : DNFieldValue(vendorString, field));
+  return std::string(UidInSubjectLine(vendorString, UidFieldOrDefault(TrimmedParamView(param::kUIDField))));
 }
 
 std::string_view TMPro1CryptoEngine::HostUIDCut(std::string_view uid) {
@@ -190,9 +174,7 @@ void TMPro1CryptoEngine::CopyHostUID(const std::string& uid, char* target) {
 }
 
 void TMPro1CryptoEngine::CopyHostUIDFromVendor(const char* vendorString, char* target) {
-  std::string_view field = TrimmedParamView(kParamUIDField);
-  if (field.empty()) field = "CN";
-  CopyTruncated(field == "SN" ? std::string_view(vendorString) : DNFieldValue(vendorString, field), target);
+  CopyTruncated(UidInSubjectLine(vendorString, UidFieldOrDefault(TrimmedParamView(param::kUIDField))), target);
 }
 
 std::unique_ptr<TMProDLL> TMPro1CryptoEngine::ReaderBinding() {
@@ -218,8 +200,8 @@ TMPro1CryptoEngine::VendorUID::VendorUID(TMProDLL& binding) : data_(local_) {
 
 int32_t TMPro1CryptoEngine::ResolveHolderUID(const std::string& given, std::string& uid) {
   uid = given;
-  if (UIDField() == "SN" || !IsSafeUidFileName(given)) return CE_OK;
-  const std::string directory = IncludeBackslash(TrimmedParam(kParamCertificateDir));
+  if (UidIsWholeLine(UIDField()) || !IsSafeUidFileName(given)) return CE_OK;
+  const std::string directory = IncludeBackslash(TrimmedParam(param::kCertificateDirectory));
   if (FileExists(directory + CertificateFileName(given)) || FileExists(directory + CertificateCerFileName(given)))
     return CE_OK;
   if (given.size() < kShortestHostCut || given.size() >= static_cast<size_t>(kHostUIDSize)) return CE_OK;
@@ -245,7 +227,7 @@ int32_t TMPro1CryptoEngine::ReadSubjectFromCert(const std::string& given, std::s
   subject.clear();
   return Guarded("TMProCryptoEngine.ReadSubjectFromCert: ", [&]() -> int32_t {
     const std::string field = UIDField();
-    if (field == "SN") {
+    if (UidIsWholeLine(field)) {
       subject = given;
       if (holder != nullptr) *holder = given;
       return CE_OK;
@@ -256,7 +238,7 @@ int32_t TMPro1CryptoEngine::ReadSubjectFromCert(const std::string& given, std::s
     std::string uid;
     if (const int32_t result = ResolveHolderUID(given, uid)) return result;
     // ".pem" first; ".cer" is looked at only when there is no ".pem".
-    std::string certificate = IncludeBackslash(TrimmedParam(kParamCertificateDir));
+    std::string certificate = IncludeBackslash(TrimmedParam(param::kCertificateDirectory));
     const size_t extension = certificate.size() + uid.size();
     certificate.reserve(extension + 4);
     certificate += uid;
@@ -272,13 +254,13 @@ int32_t TMPro1CryptoEngine::ReadSubjectFromCert(const std::string& given, std::s
     TMProDLL& reader = *binding;
     ParamSnapshot params(static_cast<size_t>(std::max(reader.Functions().GetCryptoParamNumber(), 0)));
     if (!params.empty()) params[0] = certificate;
-    if (params.size() >= kParamUIDField) params[kParamUIDField - 1] = field;
+    if (params.size() >= param::kUIDField) params[param::kUIDField - 1] = field;
     VendorUID line(reader);
     const int32_t result = reader.GetCurrentUID(params, line.data());
     if (result != CE_OK) return result;
 
     // The file was found without regard to letter case: so is its holder.
-    const std::string_view named = DNFieldValue(line.data(), field);
+    const std::string_view named = UidInSubjectLine(line.data(), field);
     if (!SameTextAscii(std::string(named), uid)) return kHolderMismatch;
     subject = line.data();
     if (holder != nullptr) *holder = std::string(named);

@@ -2,25 +2,19 @@
 // the host's buffer.
 #include <vector>
 
+#include "binding/param_numbers.h"
 #include "cryptlib.h"
 #include "engine/ce_mpro.h"
 #include "support/strutil.h"
 
 namespace cryptlib {
-namespace {
-
-// Parameter 19: the recipients used when the host names none.
-constexpr int32_t kParamDefaultRecipients = 19;
-
-}  // namespace
-
 int32_t TMPro1CryptoEngine::EncodeData(void* data, int32_t* length, const char* uidList) {
   TMProDLL* binding = nullptr;
   if (const int32_t result = AcquireBinding(binding)) return result;
   if (data == nullptr || length == nullptr || *length < 1) return CE_BAD_ARGUMENT;
   return Guarded("TMProCryptoEngine.EncodeData: ", [&]() -> int32_t {
     const std::string recipients =
-        (uidList != nullptr && *uidList != '\0') ? std::string(uidList) : TrimmedParam(kParamDefaultRecipients);
+        (uidList != nullptr && *uidList != '\0') ? std::string(uidList) : TrimmedParam(param::kDefaultRecipients);
     // Each recipient in the module's form, in the host's order; an empty
     // text asks the module for its default.
     std::string joined;

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <vector>
 
+#include "binding/param_numbers.h"
 #include "cryptlib.h"
 #include "engine/ce_mpro.h"
 #include "platform/platform.h"
@@ -19,9 +20,6 @@
 namespace cryptlib {
 namespace {
 
-constexpr int32_t kParamOwnCertificate = 1;
-constexpr int32_t kParamCertificateDir = 2;
-constexpr int32_t kParamKeyDir = 3;
 // Only this much of a CA list is read.
 constexpr size_t kCaListLimit = 255;
 
@@ -117,7 +115,7 @@ std::vector<std::string> CaListEntries(const char* caList) {
 }  // namespace
 
 std::string TMPro1CryptoEngine::CertificateDirectory() {
-  return ExpandRootDir(TrimmedParam(kParamCertificateDir));
+  return ExpandRootDir(TrimmedParam(param::kCertificateDirectory));
 }
 
 std::string TMPro1CryptoEngine::StoreDirectoryPath(StoreDirectory which) {
@@ -128,8 +126,8 @@ std::string TMPro1CryptoEngine::StoreDirectoryPath(StoreDirectory which) {
 int32_t TMPro1CryptoEngine::CreateDirStructure(const char* ownCertificate, const char* caList) {
   if (ownCertificate == nullptr || caList == nullptr) return CE_BAD_ARGUMENT;
   return Guarded("TMProCryptoEngine.CreateDirStructure: ", [&]() -> int32_t {
-    const std::string ownParam = ExpandRootPath(TrimmedParam(kParamOwnCertificate));
-    const std::string caDirectory = CaSubdirectory(ExpandRootDir(TrimmedParam(kParamKeyDir)));
+    const std::string ownParam = ExpandRootPath(TrimmedParam(param::kOwnCertificate));
+    const std::string caDirectory = CaSubdirectory(ExpandRootDir(TrimmedParam(param::kKeyDirectory)));
     const std::string certDirectory = CertificateDirectory();
     const std::vector<std::string> caFiles = CaListEntries(caList);
 
@@ -203,7 +201,7 @@ int32_t TMPro1CryptoEngine::InternalIncludePublicKey(const std::string& director
 
 int32_t TMPro1CryptoEngine::RefuseStrangerUnderOwnUid(const std::string& file, const std::string& uid) {
   // Without a readable own certificate there is no own UID to protect.
-  const std::string own = ExpandRootPath(TrimmedParam(kParamOwnCertificate));
+  const std::string own = ExpandRootPath(TrimmedParam(param::kOwnCertificate));
   std::string ownUid;
   if (own.empty() || !FileExists(own) || ReadCertFileField(own, UIDField(), ownUid) != CE_OK) return CE_OK;
   if (!SameTextAscii(uid, ownUid)) return CE_OK;

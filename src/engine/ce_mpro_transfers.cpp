@@ -7,8 +7,10 @@
 #include <mutex>
 #include <string>
 
+#include "binding/param_numbers.h"
 #include "cryptlib.h"
 #include "engine/ce_mpro.h"
+#include "engine/cert_names.h"
 #include "platform/platform.h"
 #include "support/directory_lock.h"
 #include "support/fileutil.h"
@@ -16,7 +18,6 @@
 namespace cryptlib {
 namespace {
 
-constexpr int32_t kParamUIDField = 20;
 constexpr const char* kReceivedCertificate = "Tmp_cert.pem";
 // Scratch directory numbers tried before giving up: far more than any
 // number of concurrent matches, few enough to end when the directory is
@@ -98,7 +99,7 @@ int32_t TMPro1CryptoEngine::ReadCertSubjectLine(const std::string& file, const s
   if (!reader.Bound()) return reader.Loaded() ? CE_BIND_FAILED : CE_LOAD_FAILED;
   ParamSnapshot params(static_cast<size_t>(std::max(reader.Functions().GetCryptoParamNumber(), 0)));
   if (!params.empty()) params[0] = file;
-  if (params.size() >= kParamUIDField) params[kParamUIDField - 1] = field;
+  if (params.size() >= param::kUIDField) params[param::kUIDField - 1] = field;
   std::vector<char> text = VendorUIDBuffer(reader);
   if (const int32_t result = reader.GetCurrentUID(params, text.data())) return result;
   line = text.data();
@@ -107,10 +108,10 @@ int32_t TMPro1CryptoEngine::ReadCertSubjectLine(const std::string& file, const s
 
 int32_t TMPro1CryptoEngine::ReadCertFileField(const std::string& file, const std::string& field, std::string& uid) {
   uid.clear();
-  const std::string name = field.empty() ? std::string("CN") : field;
+  const std::string name(UidFieldOrDefault(field));
   std::string line;
   if (const int32_t result = ReadCertSubjectLine(file, name, line)) return result;
-  uid = name == "SN" ? line : ExtractDNField(line, "/" + name + "=");
+  uid = UidInSubjectLine(line.c_str(), name);
   return CE_OK;
 }
 

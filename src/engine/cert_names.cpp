@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 
+#include "binding/param_numbers.h"
 #include "platform/platform.h"
 #include "support/fileutil.h"
 #include "support/numbered_names.h"
@@ -104,15 +105,27 @@ int32_t StoreDirectoryParam(StoreDirectory which, int32_t libVariant) {
   return which == StoreDirectory::kCa ? caParam : caParam + 1;
 }
 
+std::string_view UidInSubjectLine(const char* line, std::string_view field) {
+  if (UidIsWholeLine(field)) return line;
+  // Scans the terminated line once, without building the tag or measuring the
+  // line first: the UID of every verification and decryption is cut out here.
+  for (const char* at = std::strchr(line, '/'); at != nullptr; at = std::strchr(at + 1, '/')) {
+    const char* name = at + 1;
+    if (std::strncmp(name, field.data(), field.size()) != 0 || name[field.size()] != '=') continue;
+    const char* value = name + field.size() + 1;
+    return std::string_view(value, std::strcspn(value, "/"));
+  }
+  return {};
+}
+
 std::string ResolveStoreDirectory(StoreDirectory which, int32_t libVariant, int32_t paramCount,
                                   const DirectoryParam& directoryParam) {
-  constexpr int32_t kKeyDirectoryParam = 3;
   const int32_t number = StoreDirectoryParam(which, libVariant);
   if (paramCount >= number) {
     std::string directory = directoryParam(number);
     if (!directory.empty()) return directory;
   }
-  const std::string keyDirectory = directoryParam(kKeyDirectoryParam);
+  const std::string keyDirectory = directoryParam(param::kKeyDirectory);
   return which == StoreDirectory::kCa ? CaSubdirectory(keyDirectory) : CrlSubdirectory(keyDirectory);
 }
 

@@ -11,12 +11,29 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
+
+#include "cryptlib.h"
 
 namespace cryptlib {
 
+// The UID field rule (parameter 20): holders are named by one field of their
+// certificate's subject line; an empty field reads as "CN", and "SN" names a
+// holder by the whole line.
+inline std::string_view UidFieldOrDefault(std::string_view field) {
+  return field.empty() ? std::string_view("CN") : field;
+}
+inline bool UidIsWholeLine(std::string_view field) {
+  return field == "SN";
+}
+// The UID of a terminated subject line ("/C=RU/CN=Alice") under field (as
+// UidFieldOrDefault gives it): the value of its first "/<field>=" up to the
+// next "/", or the whole line for "SN"; empty when the line has no such tag.
+std::string_view UidInSubjectLine(const char* line, std::string_view field);
+
 // The code of a UID refused as a file name ("UID error. Bad UID setting or
 // incorrect UID passed to the function.").
-inline constexpr int32_t kBadUidCode = -110;
+inline constexpr int32_t kBadUidCode = CE_BAD_UID;
 
 // True when uid + ".pem" (or + ".cer", or + "." + three digits) names a file
 // directly inside the certificate directory: the UID is not empty and holds no

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "cryptlib.h"
 #include "support/strutil.h"
 
 namespace cryptlib {
@@ -163,7 +164,7 @@ bool CopyReport(const std::string& report, char* buffer, int32_t capacity) {
 }
 
 int32_t GetReportByBuffer(const char* dump, int32_t dumpCapacity, char* report, int32_t reportSize) {
-  constexpr int32_t kBadArgument = -101;
+  constexpr int32_t kBadArgument = CE_BAD_ARGUMENT;
   if (dump == nullptr || report == nullptr || dumpCapacity < 1 || reportSize < 1) return kBadArgument;
   // The dump is copied out first: report may be the dump's own memory.
   const auto* zero = static_cast<const char*>(std::memchr(dump, '\0', static_cast<size_t>(dumpCapacity)));

@@ -1,8 +1,8 @@
 // TMPro2xCryptoEngine: local key generation by the 2.x module, which puts the
 // new key set on the key media rather than into the active key directory.
+#include "binding/param_numbers.h"
 #include "cryptlib.h"
 #include "engine/mpro_2x.h"
-#include "engine/param_numbers.h"
 #include "engine/remote_files.h"
 
 namespace cryptlib {

@@ -6,9 +6,10 @@
 // they travel plain.
 #include <vector>
 
+#include "binding/param_numbers.h"
 #include "cryptlib.h"
+#include "engine/cert_names.h"
 #include "engine/mpro_2x.h"
-#include "engine/param_numbers.h"
 #include "engine/remote_files.h"
 #include "platform/platform.h"
 #include "support/directory_lock.h"
@@ -136,7 +137,7 @@ int32_t TMPro2xCryptoEngine::PrepareRemoteSnapshot(ParamSnapshot& snapshot, cons
   }
   std::string field = Trim(ValueOf(snapshot, param::kUIDField));
   if (field.empty()) field = "CN";
-  if (field != "SN") SetIfPresent(snapshot, KeyNameParam(field), keyName);
+  if (!UidIsWholeLine(field)) SetIfPresent(snapshot, KeyNameParam(field), keyName);
   return CE_OK;
 }
 

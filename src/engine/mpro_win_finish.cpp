@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "binding/keyset_exchange.h"
+#include "binding/param_numbers.h"
 #include "cryptlib.h"
 #include "engine/cert_names.h"
 #include "engine/mpro_win.h"
-#include "engine/param_numbers.h"
 #include "engine/remote_files.h"
 #include "platform/platform.h"
 #include "support/directory_lock.h"

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "binding/param_numbers.h"
 #include "cryptlib.h"
 #include "engine/mpro_win.h"
-#include "engine/param_numbers.h"
 
 namespace cryptlib {
 // The signing key is the encryption key's pair: one generation serves both,

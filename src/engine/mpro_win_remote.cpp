@@ -9,9 +9,9 @@
 #include <cstring>
 #include <vector>
 
+#include "binding/param_numbers.h"
 #include "cryptlib.h"
 #include "engine/mpro_win.h"
-#include "engine/param_numbers.h"
 #include "engine/remote_files.h"
 #include "engine/remote_key_name.h"
 #include "support/directory_lock.h"

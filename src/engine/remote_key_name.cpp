@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "engine/cert_names.h"
 #include "platform/platform.h"
 #include "support/strutil.h"
 
@@ -16,7 +17,7 @@ std::string WithGenerationDateSuffix(const std::string& uid, const platform::Civ
 
 std::string RemoteKeyName(const char* hostKeyName, const std::string& uid, const std::string& uidField) {
   if (hostKeyName != nullptr && hostKeyName[0] != '\0') return hostKeyName;
-  if (uidField == "SN") return uid;
+  if (UidIsWholeLine(uidField)) return uid;
   return WithGenerationDateSuffix(uid, platform::DecodeDateTime(platform::Os().LocalDateTime()));
 }
 

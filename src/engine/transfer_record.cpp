@@ -4,13 +4,14 @@
 #include <cstring>
 #include <memory>
 
+#include "cryptlib.h"
 #include "support/mimecode.h"
 
 namespace cryptlib {
 namespace {
 
-constexpr int32_t kBadArgument = -101;
-constexpr int32_t kException = -102;
+constexpr int32_t kBadArgument = CE_BAD_ARGUMENT;
+constexpr int32_t kException = CE_EXCEPTION;
 
 struct Layout {
   int32_t size;

@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "cryptlib.h"
+
 namespace cryptlib {
 
 inline constexpr int32_t kTransferUidSize = 256;
@@ -42,7 +44,7 @@ inline constexpr int32_t kSignerUidSize = 40;
 // "Can't extract certificate or certificate request file from transfer buffer
 // or i/o error.": a verified record that is too short for its layout or
 // declares a data length outside what it carries.
-inline constexpr int32_t kBadTransferRecordCode = -112;
+inline constexpr int32_t kBadTransferRecordCode = CE_TRANSFER_EXTRACT;
 
 struct TransferRecord {
   std::string uid;   // at most kTransferUidSize bytes, no zero inside

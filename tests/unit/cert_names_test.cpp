@@ -52,6 +52,20 @@ TEST(UidFileName, RefusesSeparatorsParentsDrivesAndControlCharacters) {
   EXPECT_EQ(kBadUidCode, -110);
 }
 
+// One rule for the holder's name in a subject line: an empty field reads as
+// CN, SN takes the whole line, any other field its value up to the next "/";
+// a longer tag that begins with the field's name is another field.
+TEST(UidField, NamesTheHolderByOneFieldOrTheWholeLine) {
+  const char* line = "/C=RU/CNX=Other/CN=Alice Smith/O=Bank";
+  EXPECT_EQ(UidFieldOrDefault(""), "CN");
+  EXPECT_EQ(UidInSubjectLine(line, UidFieldOrDefault("")), "Alice Smith");
+  EXPECT_EQ(UidInSubjectLine(line, "O"), "Bank");
+  EXPECT_EQ(UidInSubjectLine(line, "SN"), line);
+  EXPECT_EQ(UidInSubjectLine(line, "OU"), "");
+  EXPECT_TRUE(UidIsWholeLine("SN"));
+  EXPECT_FALSE(UidIsWholeLine("CN"));
+}
+
 TEST(BackupName, CountsOnlyThreeDigitExtensionsOfTheSameHolder) {
   TestDir dir;
   AddFiles(dir, {"Alice.pem"});
