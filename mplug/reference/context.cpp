@@ -18,6 +18,7 @@
 #include "names.h"
 #include "parse_cache.h"
 #include "passphrase.h"
+#include "token.h"
 
 namespace ref {
 namespace {
@@ -66,6 +67,8 @@ void ReleaseModuleObjects() {
   SharedKeyFiles().Clear();
   SharedTrust().Clear();
   ForgetPassphrases();
+  // Last: the keys that used the token sessions and methods are gone now.
+  ReleaseTokens();
 }
 
 void RegisterRelease() {

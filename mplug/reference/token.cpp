@@ -81,12 +81,30 @@ std::string ResultName(CK_RV result) {
   }
 }
 
+// Token state in static storage, never destroyed (a call arriving during exit
+// still finds it) and emptied by ReleaseTokens: nothing of it is left on the
+// heap once the module is released.
+template <class T>
+T& TokenState() {
+  alignas(T) static unsigned char storage[sizeof(T)];
+  static T* object = new (storage) T();
+  return *object;
+}
+
+// Held while a token is connected and while the state is released.
+std::mutex& ConnectLock() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+using LoadedLibraries = std::map<std::string, CK_FUNCTION_LIST_PTR>;
+using SessionTable = std::map<std::string, std::unique_ptr<TokenSession>>;
+using ReplacedSessions = std::vector<std::unique_ptr<TokenSession>>;
+
 // The PKCS#11 library of a file name, loaded and initialised once per
 // process and never unloaded: keys handed to OpenSSL keep calling into it.
 CK_FUNCTION_LIST_PTR LoadLibrary(const std::string& name) {
-  static std::mutex mutex;
-  static auto* loaded = new std::map<std::string, CK_FUNCTION_LIST_PTR>();
-  std::lock_guard lock(mutex);
+  LoadedLibraries* loaded = &TokenState<LoadedLibraries>();
   auto found = loaded->find(name);
   if (found != loaded->end()) return found->second;
   void* library = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -158,9 +176,8 @@ void LogIn(TokenSession& session, const CK_TOKEN_INFO& info, const TokenAccess& 
 
 // Sessions by library and token; never closed, so that a token stays logged
 // in for the process and keys handed out keep a valid session.
-std::map<std::string, std::unique_ptr<TokenSession>>& Sessions() {
-  static auto* sessions = new std::map<std::string, std::unique_ptr<TokenSession>>();
-  return *sessions;
+SessionTable& Sessions() {
+  return TokenState<SessionTable>();
 }
 
 TokenSession& OpenSession(CK_FUNCTION_LIST_PTR functions, CK_SLOT_ID slot, const CK_TOKEN_INFO& info,
@@ -179,8 +196,7 @@ TokenSession& OpenSession(CK_FUNCTION_LIST_PTR functions, CK_SLOT_ID slot, const
   if (result != CKR_OK) FailToken(result, "C_OpenSession on token \"" + fresh->label + "\"");
   // Keys opened on a session that is gone (a token pulled and put back)
   // still point at it: it is kept, and their operations fail as "absent".
-  static auto* replaced = new std::vector<std::unique_ptr<TokenSession>>();
-  if (session) replaced->push_back(std::move(session));
+  if (session) TokenState<ReplacedSessions>().push_back(std::move(session));
   session = std::move(fresh);
   return *session;
 }
@@ -315,8 +331,7 @@ void FailToken(CK_RV result, const std::string& call) {
 
 TokenSession& ConnectToken(const TokenUri& uri, const TokenAccess& access) {
   const std::string library = LibraryOf(uri, access);
-  static std::mutex mutex;
-  std::lock_guard lock(mutex);
+  std::lock_guard lock(ConnectLock());
   CK_FUNCTION_LIST_PTR functions = LoadLibrary(library);
   CK_TOKEN_INFO info{};
   CK_SLOT_ID slot = FindSlot(functions, uri, info);
@@ -454,6 +469,20 @@ void RethrowTokenFailure() {
   Failure failure = *pendingFailure;
   pendingFailure.reset();
   throw failure;
+}
+
+void ReleaseTokens() {
+  std::lock_guard lock(ConnectLock());
+  const auto close = [](std::unique_ptr<TokenSession>& session) {
+    if (session && session->handle != CK_INVALID_HANDLE) session->functions->C_CloseSession(session->handle);
+    session.reset();
+  };
+  for (auto& [key, session] : Sessions()) close(session);
+  for (auto& session : TokenState<ReplacedSessions>()) close(session);
+  Sessions().clear();
+  TokenState<ReplacedSessions>().clear();
+  TokenState<LoadedLibraries>().clear();
+  ReleaseTokenMethods();
 }
 
 }  // namespace ref

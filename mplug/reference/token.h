@@ -76,4 +76,10 @@ void DestroyTokenKey(const std::string& uri, const TokenAccess& access);
 // a general cryptographic failure.
 void RethrowTokenFailure();
 
+// Closes every token session and forgets the loaded libraries (which stay
+// loaded and initialised: another part of the process may use them) and the
+// key methods; called when the module is released, after its contexts and
+// keys are gone. A later token operation starts afresh.
+void ReleaseTokens();
+
 }  // namespace ref

@@ -149,15 +149,20 @@ int RsaPrivateDecrypt(int size, const unsigned char* from, unsigned char* to, RS
   return static_cast<int>(plain.size());
 }
 
+// The key methods, made on first need and freed by ReleaseTokenMethods.
+std::mutex methodLock;
+RSA_METHOD* rsaMethod = nullptr;
+EC_KEY_METHOD* ecMethod = nullptr;
+
 const RSA_METHOD* TokenRsaMethod() {
-  static RSA_METHOD* method = [] {
-    RSA_METHOD* m = RSA_meth_dup(RSA_PKCS1_OpenSSL());
-    RSA_meth_set1_name(m, "CryptLib PKCS#11 token");
-    RSA_meth_set_priv_enc(m, RsaPrivateEncrypt);
-    RSA_meth_set_priv_dec(m, RsaPrivateDecrypt);
-    return m;
-  }();
-  return method;
+  std::lock_guard lock(methodLock);
+  if (rsaMethod == nullptr) {
+    rsaMethod = RSA_meth_dup(RSA_PKCS1_OpenSSL());
+    RSA_meth_set1_name(rsaMethod, "CryptLib PKCS#11 token");
+    RSA_meth_set_priv_enc(rsaMethod, RsaPrivateEncrypt);
+    RSA_meth_set_priv_dec(rsaMethod, RsaPrivateDecrypt);
+  }
+  return rsaMethod;
 }
 
 // ECDSA: the token answers r and s side by side.
@@ -235,7 +240,8 @@ int EcComputeKey(unsigned char** secret, size_t* secretSize, const EC_POINT* pee
 }
 
 const EC_KEY_METHOD* TokenEcMethod() {
-  static EC_KEY_METHOD* method = [] {
+  std::lock_guard lock(methodLock);
+  if (ecMethod == nullptr) {
     EC_KEY_METHOD* m = EC_KEY_METHOD_new(EC_KEY_OpenSSL());
     int (*sign)(int, const unsigned char*, int, unsigned char*, unsigned int*, const BIGNUM*, const BIGNUM*, EC_KEY*) =
         nullptr;
@@ -243,9 +249,9 @@ const EC_KEY_METHOD* TokenEcMethod() {
     EC_KEY_METHOD_get_sign(m, &sign, &setup, nullptr);
     EC_KEY_METHOD_set_sign(m, sign, setup, EcSign);
     EC_KEY_METHOD_set_compute_key(m, EcComputeKey);
-    return m;
-  }();
-  return method;
+    ecMethod = m;
+  }
+  return ecMethod;
 }
 
 }  // namespace
@@ -345,6 +351,15 @@ PkeyPtr WrapTokenKey(TokenSession& session, CK_OBJECT_HANDLE privateKey, const s
     return key;
   }
   Fail(kErrAlgorithmMismatch, "the token key is neither RSA nor EC");
+}
+
+void ReleaseTokenMethods() {
+  std::lock_guard lock(methodLock);
+  // EC_KEY_METHOD_free does not take a null pointer.
+  if (rsaMethod != nullptr) RSA_meth_free(rsaMethod);
+  rsaMethod = nullptr;
+  if (ecMethod != nullptr) EC_KEY_METHOD_free(ecMethod);
+  ecMethod = nullptr;
 }
 
 }  // namespace ref

@@ -67,4 +67,7 @@ void RememberTokenFailure(const Failure& failure);
 PkeyPtr WrapTokenKey(TokenSession& session, CK_OBJECT_HANDLE privateKey, const std::string& uri,
                      const TokenAccess& access);
 
+// Frees the key methods of token keys (no token key may be left).
+void ReleaseTokenMethods();
+
 }  // namespace ref
