@@ -1,4 +1,4 @@
-// Every exported function runs inside Guarded: the call is counted (overlap
+// Every exported function runs inside LoggedCall: the call is counted (overlap
 // detection), may be delayed or answered by a scripted result, its exceptions
 // become kErrInternal, and it is written to the call log with its arguments
 // and result.
@@ -71,12 +71,12 @@ class QueryLine {
   size_t length_;
 };
 
-// Guarded for a query: scripts, the finalised module and the log as for any
+// LoggedCall for a query: scripts, the finalised module and the log as for any
 // call.
 int32_t AnswerQuery(const QueryLine& query);
 
 template <class Body>
-int32_t Guarded(const char* function, const Args& args, Body&& body, CallKind kind = CallKind::kCounted) {
+int32_t LoggedCall(const char* function, const Args& args, Body&& body, CallKind kind = CallKind::kCounted) {
   if (ModuleFinalised()) return kErrInternal;
   CallScope scope(kind);
   if (std::optional<int32_t> scripted = TakeScriptedResult(function)) {

@@ -8,19 +8,20 @@ using namespace fake;
 extern "C" {
 
 int32_t MPLUG_CALL EncodeData(MPlugContext context, void* data, int32_t* length, const char* recipients) {
-  return Guarded("EncodeData", Args().Int(context).Buffer(data).Length(length).Text(recipients),
-                 [&] { return OnContext(context, [&](Context& c) { return Encode(c, data, length, recipients); }); });
+  return LoggedCall("EncodeData", Args().Int(context).Buffer(data).Length(length).Text(recipients), [&] {
+    return OnContext(context, [&](Context& c) { return Encode(c, data, length, recipients); });
+  });
 }
 
 int32_t MPLUG_CALL DecodeData(MPlugContext context, void* data, int32_t* length, char* uid) {
-  return Guarded("DecodeData", Args().Int(context).Buffer(data).Length(length).Buffer(uid),
-                 [&] { return OnContext(context, [&](Context& c) { return Decode(c, data, length, uid); }); });
+  return LoggedCall("DecodeData", Args().Int(context).Buffer(data).Length(length).Buffer(uid),
+                    [&] { return OnContext(context, [&](Context& c) { return Decode(c, data, length, uid); }); });
 }
 
 int32_t MPLUG_CALL SignData(MPlugContext context, const void* data, int32_t length, void* signature,
                             int32_t* signatureLength, const char* signer) {
   Args args = Args().Int(context).Buffer(data).Int(length).Buffer(signature).Length(signatureLength).Text(signer);
-  return Guarded("SignData", args, [&] {
+  return LoggedCall("SignData", args, [&] {
     return OnContext(context, [&](Context& c) { return Sign(c, data, length, signature, signatureLength, signer); });
   });
 }
@@ -28,7 +29,7 @@ int32_t MPLUG_CALL SignData(MPlugContext context, const void* data, int32_t leng
 int32_t MPLUG_CALL VerifyData(MPlugContext context, const void* data, int32_t* length, const void* signature,
                               int32_t signatureLength, char* uid) {
   Args args = Args().Int(context).Buffer(data).Length(length).Buffer(signature).Int(signatureLength).Buffer(uid);
-  return Guarded("VerifyData", args, [&] {
+  return LoggedCall("VerifyData", args, [&] {
     return OnContext(context,
                      [&](Context& c) { return Verify(c, data, length, signature, signatureLength, uid, true); });
   });
@@ -36,8 +37,8 @@ int32_t MPLUG_CALL VerifyData(MPlugContext context, const void* data, int32_t* l
 
 int32_t MPLUG_CALL RemoveSignaturesFromFile(MPlugContext context, const char* fileName) {
   // Bound by the engine but never called: accepted and ignored.
-  return Guarded("RemoveSignaturesFromFile", Args().Int(context).Text(fileName),
-                 [&] { return OnContext(context, [](Context&) { return 0; }); });
+  return LoggedCall("RemoveSignaturesFromFile", Args().Int(context).Text(fileName),
+                    [&] { return OnContext(context, [](Context&) { return 0; }); });
 }
 
 }  // extern "C"

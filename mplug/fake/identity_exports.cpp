@@ -14,7 +14,7 @@ using namespace fake;
 extern "C" {
 
 int32_t MPLUG_CALL GetCurrentUID(MPlugContext context, char* uid) {
-  return Guarded("GetCurrentUID", Args().Int(context).Buffer(uid), [&] {
+  return LoggedCall("GetCurrentUID", Args().Int(context).Buffer(uid), [&] {
     return OnContext(context, [&](Context& c) {
       if (uid == nullptr) return c.Fail(kErrBadArguments);
       std::optional<Certificate> own = OwnCertificate(c);
@@ -26,7 +26,7 @@ int32_t MPLUG_CALL GetCurrentUID(MPlugContext context, char* uid) {
 }
 
 int32_t MPLUG_CALL GetCertificateByUID(MPlugContext context, const char* uid, void* certificate, int32_t* length) {
-  return Guarded("GetCertificateByUID", Args().Int(context).Text(uid).Buffer(certificate).Length(length), [&] {
+  return LoggedCall("GetCertificateByUID", Args().Int(context).Text(uid).Buffer(certificate).Length(length), [&] {
     return OnContext(context, [&](Context& c) {
       if (uid == nullptr || certificate == nullptr || length == nullptr) return c.Fail(kErrBadArguments);
       std::optional<FoundCertificate> found = FindCertificate(c, uid);
@@ -41,7 +41,7 @@ int32_t MPLUG_CALL GetCertificateByUID(MPlugContext context, const char* uid, vo
 }
 
 int32_t MPLUG_CALL GetCertInfo(MPlugContext context, const void* certificate, int32_t length, char* info) {
-  return Guarded("GetCertInfo", Args().Int(context).Buffer(certificate).Int(length).Buffer(info), [&] {
+  return LoggedCall("GetCertInfo", Args().Int(context).Buffer(certificate).Int(length).Buffer(info), [&] {
     return OnContext(context, [&](Context& c) {
       if (info == nullptr) return c.Fail(kErrBadArguments);
       std::optional<Certificate> parsed = ParseBytes<Certificate>(certificate, length, ParseCertificate);
@@ -53,7 +53,7 @@ int32_t MPLUG_CALL GetCertInfo(MPlugContext context, const void* certificate, in
 }
 
 int32_t MPLUG_CALL GetCRLIssuerName(MPlugContext context, const char* crlFile, char* issuer) {
-  return Guarded("GetCRLIssuerName", Args().Int(context).Text(crlFile).Buffer(issuer), [&] {
+  return LoggedCall("GetCRLIssuerName", Args().Int(context).Text(crlFile).Buffer(issuer), [&] {
     return OnContext(context, [&](Context& c) {
       if (crlFile == nullptr || issuer == nullptr) return c.Fail(kErrBadArguments);
       CopyText(issuer, kMaxParamValueLength, "");
@@ -70,17 +70,17 @@ int32_t MPLUG_CALL GetCRLIssuerName(MPlugContext context, const char* crlFile, c
 int32_t MPLUG_CALL KeysRenewal(MPlugContext context) {
   // Certificates and keys are read afresh by every call, so there is nothing
   // to renew; the call is only recorded.
-  return Guarded("KeysRenewal", Args().Int(context), [&] { return OnContext(context, [](Context&) { return 0; }); });
+  return LoggedCall("KeysRenewal", Args().Int(context), [&] { return OnContext(context, [](Context&) { return 0; }); });
 }
 
 int32_t MPLUG_CALL IncludePublicKey(MPlugContext context, const char* fileName) {
-  return Guarded("IncludePublicKey", Args().Int(context).Text(fileName),
-                 [&] { return OnContext(context, [&](Context& c) { return LoadCertificateFile(c, fileName); }); });
+  return LoggedCall("IncludePublicKey", Args().Int(context).Text(fileName),
+                    [&] { return OnContext(context, [&](Context& c) { return LoadCertificateFile(c, fileName); }); });
 }
 
 int32_t MPLUG_CALL IncludePublicEncodeKey(MPlugContext context, const char* fileName) {
-  return Guarded("IncludePublicEncodeKey", Args().Int(context).Text(fileName),
-                 [&] { return OnContext(context, [&](Context& c) { return LoadCertificateFile(c, fileName); }); });
+  return LoggedCall("IncludePublicEncodeKey", Args().Int(context).Text(fileName),
+                    [&] { return OnContext(context, [&](Context& c) { return LoadCertificateFile(c, fileName); }); });
 }
 
 }  // extern "C"

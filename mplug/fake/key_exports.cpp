@@ -54,17 +54,17 @@ int32_t MatchAnswer(MPlugContext context, const std::string& first, const std::s
 extern "C" {
 
 int32_t MPLUG_CALL GenerateNewSSK(MPlugContext context, char* text) {
-  return Guarded("GenerateNewSSK", Args().Int(context).Buffer(text),
-                 [&] { return OnContext(context, [&](Context& c) { return GenerateFromParameters(c, text); }); });
+  return LoggedCall("GenerateNewSSK", Args().Int(context).Buffer(text),
+                    [&] { return OnContext(context, [&](Context& c) { return GenerateFromParameters(c, text); }); });
 }
 
 int32_t MPLUG_CALL GenerateNewSEK(MPlugContext context, char* text) {
-  return Guarded("GenerateNewSEK", Args().Int(context).Buffer(text),
-                 [&] { return OnContext(context, [&](Context& c) { return GenerateFromParameters(c, text); }); });
+  return LoggedCall("GenerateNewSEK", Args().Int(context).Buffer(text),
+                    [&] { return OnContext(context, [&](Context& c) { return GenerateFromParameters(c, text); }); });
 }
 
 int32_t MPLUG_CALL MakeRequestForPSE(MPlugContext context, const char* keyDirectory, const char* requestFile) {
-  return Guarded("MakeRequestForPSE", Args().Int(context).Text(keyDirectory).Text(requestFile), [&] {
+  return LoggedCall("MakeRequestForPSE", Args().Int(context).Text(keyDirectory).Text(requestFile), [&] {
     return OnContext(context, [&](Context& c) {
       if (keyDirectory == nullptr) return c.Fail(kErrBadArguments);
       if (requestFile == nullptr || *requestFile == '\0') return c.Fail(kErrNoRequestFile);
@@ -75,13 +75,13 @@ int32_t MPLUG_CALL MakeRequestForPSE(MPlugContext context, const char* keyDirect
 }
 
 int32_t MPLUG_CALL IsDifferentKeys(MPlugContext context) {
-  return Guarded("IsDifferentKeys", Args().Int(context),
-                 [&] { return OnContext(context, [](Context&) { return 0; }); });
+  return LoggedCall("IsDifferentKeys", Args().Int(context),
+                    [&] { return OnContext(context, [](Context&) { return 0; }); });
 }
 
 int32_t MPLUG_CALL CertificateAndPrivateKeyMatch(MPlugContext context, const char* certificateFile,
                                                  const char* keyFile) {
-  return Guarded("CertificateAndPrivateKeyMatch", Args().Int(context).Text(certificateFile).Text(keyFile), [&] {
+  return LoggedCall("CertificateAndPrivateKeyMatch", Args().Int(context).Text(certificateFile).Text(keyFile), [&] {
     std::string text;
     std::optional<KeyContainer> key =
         keyFile != nullptr && ReadWholeFile(keyFile, text) ? ParseKeyContainer(text) : std::nullopt;
@@ -91,15 +91,16 @@ int32_t MPLUG_CALL CertificateAndPrivateKeyMatch(MPlugContext context, const cha
 
 int32_t MPLUG_CALL CertificateAndPSePrivateKeyMatch(MPlugContext context, const char* certificateFile,
                                                     const char* keyDirectory) {
-  return Guarded("CertificateAndPSePrivateKeyMatch", Args().Int(context).Text(certificateFile).Text(keyDirectory), [&] {
-    return MatchAnswer(context, PublicKeyOfFile(certificateFile, false), PublicKeyOfDirectory(keyDirectory));
-  });
+  return LoggedCall(
+      "CertificateAndPSePrivateKeyMatch", Args().Int(context).Text(certificateFile).Text(keyDirectory), [&] {
+        return MatchAnswer(context, PublicKeyOfFile(certificateFile, false), PublicKeyOfDirectory(keyDirectory));
+      });
 }
 
 int32_t MPLUG_CALL CertificateAndPSePrivateKeysMatch(MPlugContext context, const char* certificateFile,
                                                      const char* keyDirectory, char* text) {
   Args args = Args().Int(context).Text(certificateFile).Text(keyDirectory).Buffer(text);
-  return Guarded("CertificateAndPSePrivateKeysMatch", args, [&] {
+  return LoggedCall("CertificateAndPSePrivateKeysMatch", args, [&] {
     CopyText(text, kMaxParamValueLength, "");
     int32_t match = MatchAnswer(context, PublicKeyOfFile(certificateFile, false), PublicKeyOfDirectory(keyDirectory));
     if (match != 0) CopyText(text, kMaxParamValueLength, SigningKeyFile(keyDirectory));
@@ -109,7 +110,7 @@ int32_t MPLUG_CALL CertificateAndPSePrivateKeysMatch(MPlugContext context, const
 
 int32_t MPLUG_CALL CertificateAndRequestMatch(MPlugContext context, const char* certificateFile,
                                               const char* requestFile) {
-  return Guarded("CertificateAndRequestMatch", Args().Int(context).Text(certificateFile).Text(requestFile), [&] {
+  return LoggedCall("CertificateAndRequestMatch", Args().Int(context).Text(certificateFile).Text(requestFile), [&] {
     return MatchAnswer(context, PublicKeyOfFile(certificateFile, false), PublicKeyOfFile(requestFile, true));
   });
 }
@@ -117,7 +118,7 @@ int32_t MPLUG_CALL CertificateAndRequestMatch(MPlugContext context, const char* 
 int32_t MPLUG_CALL PSePrivateKeyBackup(MPlugContext context, const char* mediaDirectory, char* text) {
   // With a buffer: the fingerprint of the container on the media, its public
   // key (empty when there is none). Without one there is nothing to back up.
-  return Guarded("PSePrivateKeyBackup", Args().Int(context).Text(mediaDirectory).Buffer(text), [&] {
+  return LoggedCall("PSePrivateKeyBackup", Args().Int(context).Text(mediaDirectory).Buffer(text), [&] {
     return OnContext(context, [&](Context&) {
       CopyText(text, kMaxParamValueLength, PublicKeyOfDirectory(mediaDirectory));
       return 0;

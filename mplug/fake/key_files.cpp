@@ -24,7 +24,7 @@ int32_t GenerateKeys(const std::string& directory, const std::string& subject, c
                  WriteKeyFile(base + "KEYS\\" + container.publicKey.substr(0, 8) + ".key", record);
   for (const char* name : kOtherKeyFiles) {
     written = written && WriteKeyFile(base + name, std::string("FAKE KEY FILE ") + name +
-                                                         "\nPublicKey: " + container.publicKey + "\n");
+                                                       "\nPublicKey: " + container.publicKey + "\n");
   }
   if (written && !requestFile.empty()) {
     written = WriteWholeFile(requestFile, FormatRequest(Request{subject, container.publicKey}));

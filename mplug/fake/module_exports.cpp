@@ -56,14 +56,14 @@ int32_t MPLUG_CALL GetCryptoParamNumber(void) {
 }
 // These two are called under the engine's call lock, so they count.
 int32_t MPLUG_CALL GetMaxCertificateLength(void) {
-  return Guarded("GetMaxCertificateLength", Args(), [] { return kMaxCertificateLength; });
+  return LoggedCall("GetMaxCertificateLength", Args(), [] { return kMaxCertificateLength; });
 }
 int32_t MPLUG_CALL GetMaxCertInfoLength(void) {
-  return Guarded("GetMaxCertInfoLength", Args(), [] { return kMaxCertInfoLength; });
+  return LoggedCall("GetMaxCertInfoLength", Args(), [] { return kMaxCertInfoLength; });
 }
 
 int32_t MPLUG_CALL GetCryptoErrorString(int32_t code, char* text) {
-  return Guarded("GetCryptoErrorString", Args().Int(code).Buffer(text), [&] {
+  return LoggedCall("GetCryptoErrorString", Args().Int(code).Buffer(text), [&] {
     if (text == nullptr) return static_cast<int32_t>(kErrBadArguments);
     const char* known = ErrorText(code);
     CopyText(text, kMaxErrorStringLength, known != nullptr ? known : "Unknown error " + std::to_string(code));
@@ -72,7 +72,7 @@ int32_t MPLUG_CALL GetCryptoErrorString(int32_t code, char* text) {
 }
 
 int32_t MPLUG_CALL GetLastErrorMessage(MPlugContext context, char* text) {
-  return Guarded("GetLastErrorMessage", Args().Int(context).Buffer(text), [&] {
+  return LoggedCall("GetLastErrorMessage", Args().Int(context).Buffer(text), [&] {
     std::shared_ptr<Context> found = Contexts().Find(context);
     CopyText(text, kMaxErrorStringLength, found ? found->LastError() : ErrorText(kErrUnknownContext));
     return found ? 0 : static_cast<int32_t>(kErrUnknownContext);
@@ -81,20 +81,20 @@ int32_t MPLUG_CALL GetLastErrorMessage(MPlugContext context, char* text) {
 
 int32_t MPLUG_CALL SetPasswordRequestFunc(void* requestFunc) {
   // The module never asks for a password; the callback is only accepted.
-  return Guarded("SetPasswordRequestFunc", Args().Buffer(requestFunc), [] { return 0; });
+  return LoggedCall("SetPasswordRequestFunc", Args().Buffer(requestFunc), [] { return 0; });
 }
 
 MPlugContext MPLUG_CALL InitCrypto(void) {
-  return Guarded("InitCrypto", Args(), [] { return Contexts().Open(ThisFlavour().paramCount); });
+  return LoggedCall("InitCrypto", Args(), [] { return Contexts().Open(ThisFlavour().paramCount); });
 }
 
 int32_t MPLUG_CALL DoneCrypto(MPlugContext context) {
-  return Guarded("DoneCrypto", Args().Int(context),
-                 [&] { return Contexts().Close(context) ? 0 : static_cast<int32_t>(kErrUnknownContext); });
+  return LoggedCall("DoneCrypto", Args().Int(context),
+                    [&] { return Contexts().Close(context) ? 0 : static_cast<int32_t>(kErrUnknownContext); });
 }
 
 int32_t MPLUG_CALL GetCryptoParamName(MPlugContext context, int32_t index, char* name) {
-  return Guarded("GetCryptoParamName", Args().Int(context).Int(index).Buffer(name), [&] {
+  return LoggedCall("GetCryptoParamName", Args().Int(context).Int(index).Buffer(name), [&] {
     return OnContext(context, [&](Context& c) {
       if (name == nullptr) return c.Fail(kErrBadArguments);
       if (!ValidIndex(index)) return c.Fail(kErrBadParamIndex, std::to_string(index));
@@ -105,7 +105,7 @@ int32_t MPLUG_CALL GetCryptoParamName(MPlugContext context, int32_t index, char*
 }
 
 int32_t MPLUG_CALL GetCryptoParamValue(MPlugContext context, int32_t index, char* value) {
-  return Guarded("GetCryptoParamValue", Args().Int(context).Int(index).Buffer(value), [&] {
+  return LoggedCall("GetCryptoParamValue", Args().Int(context).Int(index).Buffer(value), [&] {
     return OnContext(context, [&](Context& c) {
       if (value == nullptr) return c.Fail(kErrBadArguments);
       if (!ValidIndex(index)) return c.Fail(kErrBadParamIndex, std::to_string(index));
@@ -116,7 +116,7 @@ int32_t MPLUG_CALL GetCryptoParamValue(MPlugContext context, int32_t index, char
 }
 
 int32_t MPLUG_CALL SetCryptoParamValue(MPlugContext context, int32_t index, const char* value) {
-  return Guarded("SetCryptoParamValue", Args().Int(context).Int(index).Text(value), [&] {
+  return LoggedCall("SetCryptoParamValue", Args().Int(context).Int(index).Text(value), [&] {
     return OnContext(context, [&](Context& c) {
       if (value == nullptr) return c.Fail(kErrBadArguments);
       return c.SetParam(index, value) ? 0 : c.Fail(kErrBadParamIndex, std::to_string(index));

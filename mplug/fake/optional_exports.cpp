@@ -21,14 +21,14 @@ extern "C" {
 int32_t MPLUG_CALL VerifyDataIgnoreTime(MPlugContext context, const void* data, int32_t* length, const void* signature,
                                         int32_t signatureLength, char* uid) {
   Args args = Args().Int(context).Buffer(data).Length(length).Buffer(signature).Int(signatureLength).Buffer(uid);
-  return Guarded("VerifyDataIgnoreTime", args, [&] {
+  return LoggedCall("VerifyDataIgnoreTime", args, [&] {
     return OnContext(context,
                      [&](Context& c) { return Verify(c, data, length, signature, signatureLength, uid, false); });
   });
 }
 
 int32_t MPLUG_CALL LoadCertificate(MPlugContext context, const void* data, int32_t length) {
-  return Guarded("LoadCertificate", Args().Int(context).Buffer(data).Int(length), [&] {
+  return LoggedCall("LoadCertificate", Args().Int(context).Buffer(data).Int(length), [&] {
     return OnContext(context, [&](Context& c) {
       std::optional<Certificate> certificate = ParseBytes<Certificate>(data, length, ParseCertificate);
       if (!certificate) return c.Fail(kErrBadCertificate);
@@ -39,7 +39,7 @@ int32_t MPLUG_CALL LoadCertificate(MPlugContext context, const void* data, int32
 }
 
 int32_t MPLUG_CALL GetCertInfoEx(MPlugContext context, const void* certificate, int32_t length, MPlugCertInfo* info) {
-  return Guarded("GetCertInfoEx", Args().Int(context).Buffer(certificate).Int(length).Buffer(info), [&] {
+  return LoggedCall("GetCertInfoEx", Args().Int(context).Buffer(certificate).Int(length).Buffer(info), [&] {
     return OnContext(context, [&](Context& c) {
       if (info == nullptr) return c.Fail(kErrBadArguments);
       std::optional<Certificate> parsed = ParseBytes<Certificate>(certificate, length, ParseCertificate);
@@ -51,14 +51,14 @@ int32_t MPLUG_CALL GetCertInfoEx(MPlugContext context, const void* certificate, 
 }
 
 int32_t MPLUG_CALL FreeCertInfo(MPlugContext context, MPlugCertInfo* info) {
-  return Guarded("FreeCertInfo", Args().Int(context).Buffer(info), [&] {
+  return LoggedCall("FreeCertInfo", Args().Int(context).Buffer(info), [&] {
     if (info != nullptr) FreeCertInfoTexts(*info);
     return 0;
   });
 }
 
 int32_t MPLUG_CALL GetReqInfo(MPlugContext context, const void* request, int32_t length, MPlugReqInfo* info) {
-  return Guarded("GetReqInfo", Args().Int(context).Buffer(request).Int(length).Buffer(info), [&] {
+  return LoggedCall("GetReqInfo", Args().Int(context).Buffer(request).Int(length).Buffer(info), [&] {
     return OnContext(context, [&](Context& c) {
       if (info == nullptr) return c.Fail(kErrBadArguments);
       std::optional<Request> parsed = ParseBytes<Request>(request, length, ParseRequest);
@@ -70,7 +70,7 @@ int32_t MPLUG_CALL GetReqInfo(MPlugContext context, const void* request, int32_t
 }
 
 int32_t MPLUG_CALL FreeReqInfo(MPlugContext context, MPlugReqInfo* info) {
-  return Guarded("FreeReqInfo", Args().Int(context).Buffer(info), [&] {
+  return LoggedCall("FreeReqInfo", Args().Int(context).Buffer(info), [&] {
     if (info != nullptr) FreeReqInfoTexts(*info);
     return 0;
   });
@@ -84,7 +84,7 @@ int32_t MPLUG_CALL SetRootPath(const char* rootPath) {
   // The module resolves no relative names, so the root is only kept.
   static std::mutex mutex;
   static std::string root;
-  return Guarded("SetRootPath", Args().Text(rootPath), [&] {
+  return LoggedCall("SetRootPath", Args().Text(rootPath), [&] {
     std::lock_guard lock(mutex);
     root = rootPath != nullptr ? rootPath : "";
     return 0;

@@ -35,7 +35,7 @@ inline int32_t Caught(std::string& message) {
 
 // A body without a context.
 template <class Body>
-int32_t Guarded(Body&& body) {
+int32_t WithoutContext(Body&& body) {
   try {
     return body();
   } catch (...) {

@@ -74,7 +74,7 @@ int32_t MPLUG_CALL GetCryptoParamNumber(void) {
 }
 
 int32_t MPLUG_CALL GetCryptoErrorString(int32_t code, char* text) {
-  return Guarded([&] {
+  return WithoutContext([&] {
     if (text == nullptr) return kErrBadArguments;
     const char* known = ErrorText(code);
     CopyText(known != nullptr ? known : "Unknown error " + std::to_string(code), text, kMaxErrorStringLength);
@@ -89,7 +89,7 @@ int32_t MPLUG_CALL GetLastErrorMessage(MPlugContext context, char* text) {
     CopyText(ErrorText(kErrUnknownContext), text, kMaxErrorStringLength);
     return kErrUnknownContext;
   }
-  return Guarded([&] {
+  return WithoutContext([&] {
     CopyText(open->LastError(), text, kMaxErrorStringLength);
     return kOk;
   });

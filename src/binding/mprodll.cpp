@@ -20,10 +20,6 @@ void SetParam(const MPlugFunctions& vendor, MPlugContext context, int32_t index,
   vendor.SetCryptoParamValue(context, index, value != nullptr ? value : "");
 }
 
-void SetParamIfGiven(const MPlugFunctions& vendor, MPlugContext context, int32_t index, const char* value) {
-  if (value != nullptr) SetParam(vendor, context, index, value);
-}
-
 }  // namespace
 
 TMProDLL::TMProDLL(int32_t libVariant) : libVariant_(libVariant) {
@@ -100,10 +96,7 @@ void TMProDLL::ApplyParameters(MPlugContext context, const ParamSnapshot& snapsh
   }
 }
 
-int32_t TMProDLL::RequestForPSE(const char* value0, const char* keyDirectory, const char* value15, const char* value10,
-                                const char* value11, const char* value12, const char* value13, const char* value14,
-                                const char* value16, const char* value23, const char* requestFile,
-                                const char* value20) {
+int32_t TMProDLL::RequestForPSE(const PseRequest& request) {
   CallScope call(*this);
   const MPlugContext context = functions_.InitCrypto();
   // The private context is closed on every path.
@@ -112,16 +105,20 @@ int32_t TMProDLL::RequestForPSE(const char* value0, const char* keyDirectory, co
     MPlugContext context;
     ~Closer() { vendor.DoneCrypto(context); }
   } closer{functions_, context};
-  if (value0 != nullptr && *value0 != '\0') SetParam(functions_, context, 0, value0);
-  SetParam(functions_, context, 2, keyDirectory);
-  const std::pair<int32_t, const char*> subject[] = {{15, value15}, {10, value10}, {11, value11}, {12, value12},
-                                                     {13, value13}, {14, value14}, {16, value16}};
-  for (const auto& [index, value] : subject) SetParamIfGiven(functions_, context, index, value);
-  if (value23 != nullptr && functions_.GetCryptoParamNumber() >= kMinCountForT)
-    SetParam(functions_, context, kParamIndexWithT, value23);
-  SetParam(functions_, context, 20, value20);
-  return functions_.MakeRequestForPSE(context, keyDirectory != nullptr ? keyDirectory : "",
-                                      requestFile != nullptr ? requestFile : "");
+  const auto index = [](int32_t number) { return static_cast<int32_t>(param::SnapshotIndex(number)); };
+  if (!request.ownCertificate.empty())
+    SetParam(functions_, context, index(param::kOwnCertificate), request.ownCertificate.c_str());
+  SetParam(functions_, context, index(param::kKeyDirectory), request.keyDirectory.c_str());
+  const SubjectFields& subject = request.subject;
+  const std::pair<int32_t, const std::string*> fields[] = {
+      {param::kCommonName, &subject.cn}, {param::kCountry, &subject.c},      {param::kState, &subject.s},
+      {param::kLocality, &subject.l},    {param::kOrganisation, &subject.o}, {param::kUnit, &subject.ou},
+      {param::kEmail, &subject.e}};
+  for (const auto& [number, value] : fields) SetParam(functions_, context, index(number), value->c_str());
+  if (functions_.GetCryptoParamNumber() >= kMinCountForT)
+    SetParam(functions_, context, kParamIndexWithT, subject.t.c_str());
+  SetParam(functions_, context, index(param::kFlag), request.flag.c_str());
+  return functions_.MakeRequestForPSE(context, request.keyDirectory.c_str(), request.requestFile.c_str());
 }
 
 void TMProDLL::ClearContexts() {

@@ -19,6 +19,7 @@
 #include "binding/error_text.h"
 #include "binding/function_table.h"
 #include "binding/param_snapshot.h"
+#include "binding/pse_request.h"
 #include "cryptlib.h"
 #include "mplug.h"
 
@@ -111,12 +112,10 @@ class TMProDLL : public TCrypto_DLL {
   // when longer; others from the module when its file is loaded. Nothing for
   // code 0 or size below 1.
   void ErrorText(char* buffer, int32_t size, int32_t code);
-  // A certificate request made on a private context that is closed afterwards.
-  // A null value is not set (index 0 also not when empty; index 23 only when
-  // the module has at least 24 parameters).
-  int32_t RequestForPSE(const char* value0, const char* keyDirectory, const char* value15, const char* value10,
-                        const char* value11, const char* value12, const char* value13, const char* value14,
-                        const char* value16, const char* value23, const char* requestFile, const char* value20);
+  // A certificate request made on a private context that is closed afterwards
+  // (the own certificate is set only when given; the title only for a
+  // module of at least 24 parameters).
+  int32_t RequestForPSE(const PseRequest& request);
   // Where the module's texts of failed context-bound calls go (nothing when
   // null); the log must outlive the binding.
   void SetErrorLog(VendorErrorLog* log) { errorLog_ = log; }

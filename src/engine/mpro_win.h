@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "binding/pse_request.h"
 #include "engine/ce_mpro.h"
 #include "support/rwsyncs.h"
 
@@ -94,12 +95,7 @@ class TMProWinCryptoEngine : public TMPro1CryptoEngine {
   /* 90 */ virtual int32_t RG_PSEPrivateKeyBackup(const std::string& mediaDirectory, char* buffer);
 
   // The subject of a request: the values a certificate request is made of.
-  struct SubjectFields {
-    std::string cn, c, s, l, o, ou, e, t;
-    // The field the UID field names ("CN" or empty, "C", "S", "L", "O",
-    // "OU", "E", "T"; letter case ignored); nullptr for any other.
-    std::string* Named(const std::string& uidField);
-  };
+  using SubjectFields = cryptlib::SubjectFields;
 
   // This engine holds the key store for writing across host calls.
   bool KeyStoreLocked() const { return keyStoreLocked_; }

@@ -32,22 +32,15 @@ std::string TMProWinCryptoEngine::ParamAsHostReads(int32_t number, int32_t capac
 int32_t TMProWinCryptoEngine::RequestPSEKeys(TMProDLL& binding) {
   const int32_t capacity = GetMaxCryptoParamValueLength();
   const auto read = [&](int32_t number) { return ParamAsHostReads(number, capacity); };
-  const std::string requestFile = ExpandRootPath(read(param::kRequestFile));
-  const std::string keyDirectory = read(param::kKeyDirectory);
-  const std::string cn = read(param::kCommonName);
-  const std::string c = read(param::kCountry);
-  const std::string s = read(param::kState);
-  const std::string l = read(param::kLocality);
-  const std::string o = read(param::kOrganisation);
-  const std::string ou = read(param::kUnit);
-  const std::string e = read(param::kEmail);
+  PseRequest request;
+  request.requestFile = ExpandRootPath(read(param::kRequestFile));
+  request.keyDirectory = read(param::kKeyDirectory);
+  request.subject = GetSubjectParams();
   // Only modules with a 24th parameter know the title.
-  const bool hasTitle = binding.Functions().GetCryptoParamNumber() >= param::kTitle;
-  const std::string t = hasTitle ? read(param::kTitle) : std::string();
-  // Index 0 (the own certificate) stays unset: the request is for keys that
-  // have no certificate yet. The flag of index 20 is cleared for the request.
-  return binding.RequestForPSE(nullptr, keyDirectory.c_str(), cn.c_str(), c.c_str(), s.c_str(), l.c_str(), o.c_str(),
-                               ou.c_str(), e.c_str(), t.c_str(), requestFile.c_str(), "");
+  if (binding.Functions().GetCryptoParamNumber() < param::kTitle) request.subject.t.clear();
+  // The own certificate stays unset: the request is for keys that have no
+  // certificate yet. The flag of index 20 is cleared for the request.
+  return binding.RequestForPSE(request);
 }
 
 }  // namespace cryptlib

@@ -35,16 +35,6 @@ bool HoldsLastStepMarker(const char* exchange) {
 
 }  // namespace
 
-std::string* TMProWinCryptoEngine::SubjectFields::Named(const std::string& uidField) {
-  const std::string field = UpperAscii(uidField);
-  if (field.empty() || field == "CN") return &cn;
-  const std::pair<const char*, std::string*> fields[] = {{"C", &c},   {"L", &l}, {"S", &s}, {"O", &o},
-                                                         {"OU", &ou}, {"E", &e}, {"T", &t}};
-  for (const auto& [name, value] : fields)
-    if (field == name) return value;
-  return nullptr;
-}
-
 int32_t TMProWinCryptoEngine::GetRemoteGenType() {
   return 3;
 }
@@ -255,13 +245,13 @@ int32_t TMProWinCryptoEngine::RemoteGenerateEXStep_3(char* buffer, const std::st
       return result;
     }
     if (std::string* named = subject.Named(UIDField())) *named = keyName;
-    const std::string self = remote + remote::kSelfCertificate;
-    const std::string request = remote + remote::kRequestFile;
-    const std::string flag = ParamAsHostReads(param::kFlag, GetMaxCryptoParamValueLength());
-    if (const int32_t result = binding->RequestForPSE(
-            self.c_str(), media.c_str(), subject.cn.c_str(), subject.c.c_str(), subject.s.c_str(), subject.l.c_str(),
-            subject.o.c_str(), subject.ou.c_str(), subject.e.c_str(), subject.t.c_str(), request.c_str(), flag.c_str()))
-      return result;
+    PseRequest request;
+    request.ownCertificate = remote + remote::kSelfCertificate;
+    request.keyDirectory = media;
+    request.subject = std::move(subject);
+    request.requestFile = remote + remote::kRequestFile;
+    request.flag = ParamAsHostReads(param::kFlag, GetMaxCryptoParamValueLength());
+    if (const int32_t result = binding->RequestForPSE(request)) return result;
     if (!RG_CopyKeyFiles(media)) return CE_REMOTE_DIR_IO;
     std::memcpy(buffer, kLastStepMarker, sizeof kLastStepMarker);
     return CE_OK;

@@ -262,14 +262,19 @@ TEST_F(BindingV2Test, OwnContextIsOpenedOnceAndClosedWithTheBinding) {
 
 TEST_F(BindingV2Test, RequestIsMadeOnAPrivateContext) {
   hooks_.Script("MakeRequestForPSE", 4, 1);
-  EXPECT_EQ(binding_.RequestForPSE("", "KEYS", "CN", "RU", nullptr, "L", "O", "OU", "E", "T", "req.pem", "CN"), 4);
+  PseRequest request;
+  request.keyDirectory = "KEYS";
+  request.subject = {"CN", "RU", "S", "L", "O", "OU", "E", "T"};
+  request.requestFile = "req.pem";
+  request.flag = "CN";
+  EXPECT_EQ(binding_.RequestForPSE(request), 4);
   const int32_t context = hooks_.Opened().at(0);
   std::vector<int32_t> indexes;
   for (const std::string& line : hooks_.Calls("SetCryptoParamValue")) {
     EXPECT_EQ(std::stoi(line.substr(20)), context) << line;
     indexes.push_back(std::stoi(line.substr(line.find(", ") + 2)));
   }
-  EXPECT_EQ(indexes, (std::vector<int32_t>{2, 15, 10, 12, 13, 14, 16, 23, 20}));
+  EXPECT_EQ(indexes, (std::vector<int32_t>{2, 15, 10, 11, 12, 13, 14, 16, 23, 20}));
   EXPECT_EQ(hooks_.FirstArguments("DoneCrypto"), std::vector<int32_t>{context});
   EXPECT_EQ(CachedContextCount(), 0u);
 }

@@ -54,7 +54,7 @@ std::vector<TokenKeyEntry> Entries(const std::string& native, const std::string&
 }
 
 template <class Work>
-TokenKeyList Guarded(Work work) {
+TokenKeyList ListedOrFailed(Work work) {
   TokenKeyList list;
   try {
     work(list);
@@ -72,7 +72,7 @@ TokenKeyList Guarded(Work work) {
 
 TokenKeyList ListTokenKeys(const std::string& directory, const std::string& certificate, const std::string& library,
                            const std::string& pinSource) {
-  return Guarded([&](TokenKeyList& list) {
+  return ListedOrFailed([&](TokenKeyList& list) {
     const std::string native = RequirePath(directory, kErrKeyDirectory);
     if (!IsDirectory(native)) Fail(kErrKeyDirectory, native);
     list.keys = Entries(native, certificate, TokenAccess{library, pinSource, native});
@@ -81,7 +81,7 @@ TokenKeyList ListTokenKeys(const std::string& directory, const std::string& cert
 
 TokenKeyList RemoveTokenKey(const std::string& directory, const std::string& certificate, const std::string& uri,
                             const std::string& library, const std::string& pinSource) {
-  return Guarded([&](TokenKeyList& list) {
+  return ListedOrFailed([&](TokenKeyList& list) {
     const std::string native = RequirePath(directory, kErrKeyDirectory);
     if (!IsDirectory(native)) Fail(kErrKeyDirectory, native);
     const TokenAccess access{library, pinSource, native};
