@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "files.h"
+#include "support/commands.h"
 #include "support/e2e_world.h"
 
 namespace cryptlib::e2e {
@@ -28,17 +29,6 @@ const Kind kKinds[] = {
     {"ecdsa", "", "-algorithm EC -pkeyopt ec_paramgen_curve:P-256", "sha256", "-aes256"},
     {"gost", "-engine gost", "-algorithm gost2012_256 -pkeyopt paramset:A", "md_gost12_256", "-gost89"},
 };
-
-int RunCommand(const std::string& command) {
-  const int status = std::system((command + " >/dev/null 2>&1").c_str());
-  return status == -1 ? -1 : WEXITSTATUS(status);
-}
-
-std::string Read(const std::string& path) {
-  std::string contents;
-  host::ReadWholeFile(path, contents);
-  return contents;
-}
 
 class InteropTest : public WorldTest, public ::testing::WithParamInterface<Kind> {
  protected:

@@ -18,6 +18,7 @@
 #include "reference/testing/softhsm.h"
 #include "reference/token.h"
 #include "reference/tools/token_keys.h"
+#include "support/commands.h"
 #include "support/e2e_world.h"
 
 namespace cryptlib::e2e {
@@ -30,17 +31,6 @@ constexpr int kTokenUri = 10;
 constexpr int kTokenLibrary = 18;
 constexpr int kTokenGeneration = 21;
 constexpr char kPinSource[] = "env:E2E_TOKEN_PIN";
-
-int RunCommand(const std::string& command) {
-  const int status = std::system((command + " >/dev/null 2>&1").c_str());
-  return status == -1 ? -1 : WEXITSTATUS(status);
-}
-
-std::string Read(const std::string& path) {
-  std::string contents;
-  host::ReadWholeFile(path, contents);
-  return contents;
-}
 
 // The tokens of the process, outside the installation root and the worlds.
 struct Tokens {
