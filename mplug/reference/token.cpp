@@ -473,12 +473,9 @@ void RethrowTokenFailure() {
 
 void ReleaseTokens() {
   std::lock_guard lock(ConnectLock());
-  const auto close = [](std::unique_ptr<TokenSession>& session) {
-    if (session && session->handle != CK_INVALID_HANDLE) session->functions->C_CloseSession(session->handle);
-    session.reset();
-  };
-  for (auto& [key, session] : Sessions()) close(session);
-  for (auto& session : TokenState<ReplacedSessions>()) close(session);
+  // Nothing is called in the PKCS#11 library: at exit it may have torn down
+  // its own state already (SoftHSM crashed in C_CloseSession there). Its
+  // sessions end with the process, or stay with the library, which stays.
   Sessions().clear();
   TokenState<ReplacedSessions>().clear();
   TokenState<LoadedLibraries>().clear();

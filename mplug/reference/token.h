@@ -76,10 +76,11 @@ void DestroyTokenKey(const std::string& uri, const TokenAccess& access);
 // a general cryptographic failure.
 void RethrowTokenFailure();
 
-// Closes every token session and forgets the loaded libraries (which stay
-// loaded and initialised: another part of the process may use them) and the
-// key methods; called when the module is released, after its contexts and
-// keys are gone. A later token operation starts afresh.
+// Forgets every token session and loaded library (the library is not called:
+// it stays loaded and initialised, another part of the process may use it,
+// and at exit it may be torn down already) and frees the key methods; called
+// when the module is released, after its contexts and keys are gone. A later
+// token operation starts afresh.
 void ReleaseTokens();
 
 }  // namespace ref
