@@ -37,6 +37,7 @@
 #include "bank_desk.h"
 #include "common/test_os.h"
 #include "host/support/random_uids.h"
+#include "param_numbers.h"
 #include "support/e2e_world.h"
 
 namespace cryptlib::e2e {
@@ -78,21 +79,7 @@ const test::TestDir& ProcessTemp() {
 }
 const bool kProcessTempMade = (ProcessTemp(), true);
 
-// Parameter numbers as the engine counts them.
-enum : int32_t {
-  kOwnCertificate = 1,
-  kCertificateDir = 2,
-  kKeyDir = 3,
-  kCipher = 4,
-  kSignature = 5,
-  kRequestFile = 9,
-  kCountry = 11,
-  kOrganisation = 14,
-  kCommonName = 16,
-  kKeyMedia = 23,
-  kCaDir = 25,
-  kCrlDir = 26,
-};
+using namespace host::param;
 
 // The UID the engine knows a common name by: the module writes "%", "/" and
 // "\" inside subject values as "%25", "%2F" and "%5C".

@@ -2,28 +2,11 @@
 
 #include <filesystem>
 
+#include "param_numbers.h"
+
 namespace cryptlib::host {
-namespace {
 
-// Parameter numbers as the engine counts them.
-enum : int {
-  kOwnCertificate = 1,
-  kCertificateDir = 2,
-  kKeyDir = 3,
-  kCipher = 4,
-  kSignature = 5,
-  kPrivateKeyFile = 7,
-  kPinSource = 8,
-  kRequestFile = 9,
-  kCountry = 11,
-  kOrganisation = 14,
-  kCommonName = 16,
-  kKeyMedia = 23,
-  kCaDir = 25,
-  kCrlDir = 26,
-};
-
-}  // namespace
+using namespace host::param;
 
 bool AlgorithmsByName(const std::string& name, Algorithms& algorithms) {
   if (name == "rsa")
