@@ -23,6 +23,11 @@ constexpr const char* kReceivedCertificate = "Tmp_cert.pem";
 // number of concurrent matches, few enough to end when the directory is
 // unusable.
 constexpr int32_t kScratchAttempts = 1000;
+// Creates of one number that failed with no directory there afterwards,
+// before the directory counts as impossible to make: another thread's
+// scratch directory can be made and removed between a failed create and the
+// look after it.
+constexpr int32_t kVanishedRetries = 3;
 
 // A directory of the system's temporary directory, numbered from 0, that this
 // process created for itself (owner only) and removes with everything in it.
@@ -41,16 +46,25 @@ class ScratchDirectory {
     std::string base = GetTempDir();
     if (base.empty()) return false;
     if (base.back() != '/' && base.back() != '\\') base += '\\';
-    for (int32_t number = 0; number < kScratchAttempts; ++number) {
+    int32_t vanished = 0;
+    for (int32_t number = 0; number < kScratchAttempts;) {
       const std::string candidate = base + std::to_string(number);
-      if (platform::Os().GetAttributes(candidate) != platform::kInvalidAttributes) continue;
-      if (platform::Os().CreatePrivateDirectory(candidate)) {
-        path_ = candidate + "\\";
-        return true;
+      if (platform::Os().GetAttributes(candidate) == platform::kInvalidAttributes) {
+        if (platform::Os().CreatePrivateDirectory(candidate)) {
+          path_ = candidate + "\\";
+          return true;
+        }
+        // Gone again after a failed create: the same number once more (made
+        // and removed by another thread meanwhile), unless that keeps
+        // happening: then the directory cannot be made at all.
+        if (platform::Os().GetAttributes(candidate) == platform::kInvalidAttributes) {
+          if (++vanished == kVanishedRetries) return false;
+          continue;
+        }
       }
-      // Taken since the look: try the next number; otherwise the directory
-      // cannot be made at all.
-      if (platform::Os().GetAttributes(candidate) == platform::kInvalidAttributes) return false;
+      // Taken: the next number.
+      vanished = 0;
+      ++number;
     }
     return false;
   }

@@ -37,9 +37,19 @@ class FailingTemp : public test::FakeHost {
   bool RenameFile(const std::string& from, const std::string& to) override {
     return !Fails(to) && FakeHost::RenameFile(from, to);
   }
+  // The first vanishingCreates creates below the directory fail with nothing
+  // left there, as when another thread made the directory and removed it again.
+  bool CreatePrivateDirectory(const std::string& path) override {
+    if (path.rfind(temp_, 0) == 0 && vanishingCreates > 0) {
+      --vanishingCreates;
+      return false;
+    }
+    return FakeHost::CreatePrivateDirectory(path);
+  }
 
   int failAt = 0;
   int calls = 0;
+  int vanishingCreates = 0;
 
  private:
   bool Fails(const std::string& path) {
@@ -103,6 +113,19 @@ TEST_F(ScratchSweep, EveryFailedWriteIsAScratchErrorAndLeavesNothing) {
     EXPECT_EQ(match, 7);
   }
   EXPECT_GE(failAt, 3) << "both files were written, each through a write and a rename";
+}
+
+// A scratch number that another thread made and removed between a failed
+// create and the look after it is tried again; a directory where nothing can
+// be made still answers -122 ("Can not create template directory ...").
+TEST_F(ScratchSweep, ANumberMadeAndRemovedMeanwhileIsTriedAgain) {
+  int32_t match = 7;
+  failing_.vanishingCreates = 2;
+  EXPECT_EQ(engine_.CertAndRequestTransferMatch(certificate_.c_str(), request_.c_str(), &match), 0);
+  EXPECT_EQ(match, -1);
+  EXPECT_TRUE(TempIsEmpty());
+  failing_.vanishingCreates = 1000;
+  EXPECT_EQ(engine_.CertAndRequestTransferMatch(certificate_.c_str(), request_.c_str(), &match), -122);
 }
 
 // The scratch directory is made by the platform's private create: owner
