@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/cert_report.h"
+#include "engine/formats/cert_report.h"
 
 namespace {
 

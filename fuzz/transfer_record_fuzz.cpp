@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/transfer_record.h"
+#include "engine/formats/transfer_record.h"
 
 namespace {
 

@@ -5,12 +5,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset tsan
 targets=(fake_modules)
-for source in tests/unit/*_test.cpp tests/host/*_test.cpp; do
+while read -r source; do
   name=$(basename "$source" .cpp)
-  kind=$(basename "$(dirname "$source")")
+  kind=${source#tests/}
+  kind=${kind%%/*}
   if [[ $name =~ ^(rwsyncs|cryptobj|binding_fake_v2|binding_fake_v1000|reference_parse_cache|engine_concurrency_.*|stress_.*)_test$ ]]; then
     targets+=("${kind}_${name}")
   fi
-done
+done < <(find tests/unit tests/host -name '*_test.cpp' | sort)
 cmake --build --preset tsan --target "${targets[@]}"
 ctest --preset tsan -L concurrency

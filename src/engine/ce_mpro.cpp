@@ -7,7 +7,7 @@
 #include "binding/param_numbers.h"
 #include "cryptlib.h"
 #include "engine/ce_mpro.h"
-#include "engine/cert_names.h"
+#include "engine/formats/cert_names.h"
 #include "platform/platform.h"
 #include "support/exceptions.h"
 #include "support/fileutil.h"

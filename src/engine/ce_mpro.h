@@ -28,8 +28,8 @@
 #include "binding/mprodll.h"
 #include "binding/param_snapshot.h"
 #include "core/cryptobj.h"
-#include "engine/cert_names.h"
-#include "engine/transfer_record.h"
+#include "engine/formats/cert_names.h"
+#include "engine/formats/transfer_record.h"
 
 namespace cryptlib {
 
