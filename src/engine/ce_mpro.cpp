@@ -183,11 +183,6 @@ std::unique_ptr<TMProDLL> TMPro1CryptoEngine::ReaderBinding() {
   return reader;
 }
 
-std::vector<char> TMPro1CryptoEngine::VendorUIDBuffer(TMProDLL& binding) {
-  const int32_t size = binding.Functions().GetMaxUIDLength();
-  return std::vector<char>(static_cast<size_t>(std::max(size, 0)) + 1, '\0');
-}
-
 TMPro1CryptoEngine::VendorUID::VendorUID(TMProDLL& binding) : data_(local_) {
   const size_t size = static_cast<size_t>(std::max(binding.Functions().GetMaxUIDLength(), 0)) + 1;
   if (size > sizeof local_) {
@@ -248,24 +243,31 @@ int32_t TMPro1CryptoEngine::ReadSubjectFromCert(const std::string& given, std::s
       if (!FileExists(certificate)) return CE_CERT_NOT_FOUND;
     }
 
-    // The certificate's subject as the module reads it, on a binding of its
-    // own whose snapshot names only the file and the UID field.
-    const std::unique_ptr<TMProDLL> binding = ReaderBinding();
-    TMProDLL& reader = *binding;
-    ParamSnapshot params(static_cast<size_t>(std::max(reader.Functions().GetCryptoParamNumber(), 0)));
-    if (!params.empty()) params[0] = certificate;
-    if (params.size() >= param::kUIDField) params[param::kUIDField - 1] = field;
-    VendorUID line(reader);
-    const int32_t result = reader.GetCurrentUID(params, line.data());
-    if (result != CE_OK) return result;
-
+    std::string line;
+    if (const int32_t result = ReadCertSubjectLine(certificate, field, line)) return result;
     // The file was found without regard to letter case: so is its holder.
-    const std::string_view named = UidInSubjectLine(line.data(), field);
+    const std::string_view named = UidInSubjectLine(line.c_str(), field);
     if (!SameTextAscii(std::string(named), uid)) return kHolderMismatch;
-    subject = line.data();
     if (holder != nullptr) *holder = std::string(named);
+    subject = std::move(line);
     return CE_OK;
   });
+}
+
+int32_t TMPro1CryptoEngine::ReadCertSubjectLine(const std::string& file, const std::string& field, std::string& line) {
+  line.clear();
+  // A binding of its own whose parameters name only the file and the field:
+  // the module answers for that certificate as if it were the user's.
+  const std::unique_ptr<TMProDLL> binding = ReaderBinding();
+  TMProDLL& reader = *binding;
+  if (!reader.Bound()) return reader.Loaded() ? CE_BIND_FAILED : CE_LOAD_FAILED;
+  ParamSnapshot params(static_cast<size_t>(std::max(reader.Functions().GetCryptoParamNumber(), 0)));
+  if (!params.empty()) params[0] = file;
+  if (params.size() >= param::kUIDField) params[param::kUIDField - 1] = field;
+  VendorUID text(reader);
+  if (const int32_t result = reader.GetCurrentUID(params, text.data())) return result;
+  line = text.data();
+  return CE_OK;
 }
 
 int32_t TMPro1CryptoEngine::SignerForVendor(const char* signerUid, std::string& signer) {

@@ -163,9 +163,6 @@ class TMPro1CryptoEngine : public TCryptoEngine {
   // A binding of its own for reading one certificate file, whose failures
   // count as this engine's for GetLastErrorMessage.
   std::unique_ptr<TMProDLL> ReaderBinding();
-  // A zero-filled buffer of the module's UID size, with room for a
-  // terminator the module may leave out.
-  static std::vector<char> VendorUIDBuffer(TMProDLL& binding);
 
   // --- the certificate store (ce_mpro_store.cpp) ---
   // Files source into directory as its holder's UID + ".pem", moving it (move
@@ -228,7 +225,8 @@ class TMPro1CryptoEngine : public TCryptoEngine {
   std::string_view TrimmedParamView(int32_t number);
   // CopyHostUID(UIDFromVendorString(vendorString), target) without temporaries.
   void CopyHostUIDFromVendor(const char* vendorString, char* target);
-  // VendorUIDBuffer on the stack for the usual UID sizes.
+  // A zero-filled buffer of the module's UID size, with room for a
+  // terminator the module may leave out; on the stack for the usual sizes.
   class VendorUID {
    public:
     explicit VendorUID(TMProDLL& binding);

@@ -104,22 +104,6 @@ int32_t TMPro1CryptoEngine::GetPublicKeyBlockByTransfer(const char* transfer, Tr
   });
 }
 
-int32_t TMPro1CryptoEngine::ReadCertSubjectLine(const std::string& file, const std::string& field, std::string& line) {
-  line.clear();
-  // A binding of its own whose parameters name only the file and the field:
-  // the module answers for that certificate as if it were the user's.
-  const std::unique_ptr<TMProDLL> binding = ReaderBinding();
-  TMProDLL& reader = *binding;
-  if (!reader.Bound()) return reader.Loaded() ? CE_BIND_FAILED : CE_LOAD_FAILED;
-  ParamSnapshot params(static_cast<size_t>(std::max(reader.Functions().GetCryptoParamNumber(), 0)));
-  if (!params.empty()) params[0] = file;
-  if (params.size() >= param::kUIDField) params[param::kUIDField - 1] = field;
-  std::vector<char> text = VendorUIDBuffer(reader);
-  if (const int32_t result = reader.GetCurrentUID(params, text.data())) return result;
-  line = text.data();
-  return CE_OK;
-}
-
 int32_t TMPro1CryptoEngine::ReadCertFileField(const std::string& file, const std::string& field, std::string& uid) {
   uid.clear();
   const std::string name(UidFieldOrDefault(field));
