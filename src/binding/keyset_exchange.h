@@ -57,8 +57,6 @@ class KeySetJournal {
   // mark cannot be flushed: the replacement is then undone.
   bool Complete();
 
-  const std::string& path() const { return path_; }
-
  private:
   enum class Kind { kMove, kSetAside, kCopyNew, kCopyOver, kBackupCopy };
   struct Step {

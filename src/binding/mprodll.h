@@ -28,8 +28,8 @@ namespace cryptlib {
 class KeySetJournal;
 
 // Results of the binding itself.
-constexpr int32_t kBindingNotInitialized = -1;
-constexpr int32_t kBindingNoContext = -6;
+constexpr int32_t kBindingNotInitialized = CE_UNSUPPORTED;
+constexpr int32_t kBindingNoContext = CE_BIND_NO_PRIVATE_KEY;
 constexpr int32_t kBindingNotFinalized = CE_NOT_INITIALIZED;
 
 class TMProDLL : public TCrypto_DLL {

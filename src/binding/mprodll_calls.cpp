@@ -32,12 +32,12 @@ int32_t TMProDLL::WithCachedContext(SnapshotRef snapshot, int32_t noContextResul
   CallScope callScope(*this);
   BindingState& state = Binding();
   const int32_t count = functions_.GetCryptoParamNumber();
-  const KeyedSnapshot* keyed = snapshot.keyed();
+  const KeyedSnapshot* keyed = snapshot.Keyed();
   const bool keyKept = keyed != nullptr && keyed->keyCount == count;
   std::string madeKey;
-  if (!keyKept) madeKey = ContextKey(snapshot.values(), count);
+  if (!keyKept) madeKey = ContextKey(snapshot.Values(), count);
   const std::string& key = keyKept ? keyed->key : madeKey;
-  const int32_t lifetime = keyed != nullptr ? keyed->lifetime : ContextLifetime(snapshot.values());
+  const int32_t lifetime = keyed != nullptr ? keyed->lifetime : ContextLifetime(snapshot.Values());
   auto run = [&](MPlugContext context) {
     const int32_t result = call(context);
     if (result != 0 && noteFailure) NoteFailure(context);
@@ -50,7 +50,7 @@ int32_t TMProDLL::WithCachedContext(SnapshotRef snapshot, int32_t noContextResul
     if (const MPlugContext context = FindContext(state, lifetime, hashed)) return run(context);
   }
   WriteGuard hold(state.cacheLock);
-  if (const MPlugContext context = CreateContext(state, *this, snapshot.values(), key)) return run(context);
+  if (const MPlugContext context = CreateContext(state, *this, snapshot.Values(), key)) return run(context);
   return noContextResult;
 }
 

@@ -52,9 +52,9 @@ class SnapshotRef {
   SnapshotRef(const ParamSnapshot& values) : values_(values) {}                       // NOLINT: implicit by design
   SnapshotRef(const KeyedSnapshot& keyed) : values_(keyed.values), keyed_(&keyed) {}  // NOLINT: implicit by design
 
-  const ParamSnapshot& values() const { return values_; }
+  const ParamSnapshot& Values() const { return values_; }
   // nullptr when the caller keeps no keyed form.
-  const KeyedSnapshot* keyed() const { return keyed_; }
+  const KeyedSnapshot* Keyed() const { return keyed_; }
 
  private:
   const ParamSnapshot& values_;

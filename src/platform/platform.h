@@ -134,7 +134,6 @@ class Platform {
 class PlatformWrapper : public Platform {
  public:
   explicit PlatformWrapper(Platform& target) : target_(target) {}
-  Platform& target() { return target_; }
 
   uint32_t GetAttributes(const std::string& path) override { return target_.GetAttributes(path); }
   bool SetAttributes(const std::string& path, uint32_t attributes) override {
