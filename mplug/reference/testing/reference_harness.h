@@ -23,6 +23,7 @@
 
 #include "mplug.h"
 #include "platform/platform.h"
+#include "reference/module.h"
 
 namespace reftest {
 
@@ -223,26 +224,26 @@ class TestCa {
   X509* certificate_ = nullptr;
 };
 
-// Parameter numbers (1-based) the tests set.
+// Parameter numbers (1-based) the tests set: the module's own indexes, one on.
 enum Param : int {
-  kOwnCertificate = 1,
-  kCertificateDir = 2,
-  kKeyDir = 3,
-  kCipher = 4,
-  kSignature = 5,
-  kPrivateKeyFile = 7,
-  kRequestFile = 9,
-  kCountry = 11,
-  kState = 12,
-  kLocality = 13,
-  kOrganisation = 14,
-  kUnit = 15,
-  kCommonName = 16,
-  kEmail = 17,
-  kUidField = 20,
-  kTitle = 24,
-  kCaDir = 25,
-  kCrlDir = 26,
+  kOwnCertificate = ref::kOwnCertificate + 1,
+  kCertificateDir = ref::kCertificateDir + 1,
+  kKeyDir = ref::kKeyDir + 1,
+  kCipher = ref::kCipherParam + 1,
+  kSignature = ref::kSignatureParam + 1,
+  kPrivateKeyFile = ref::kPrivateKeyFile + 1,
+  kRequestFile = ref::kRequestFile + 1,
+  kCountry = ref::kSubjectCountry + 1,
+  kState = ref::kSubjectState + 1,
+  kLocality = ref::kSubjectLocality + 1,
+  kOrganisation = ref::kSubjectOrganisation + 1,
+  kUnit = ref::kSubjectUnit + 1,
+  kCommonName = ref::kSubjectCommonName + 1,
+  kEmail = ref::kSubjectEmail + 1,
+  kUidField = ref::kUidField + 1,
+  kTitle = ref::kSubjectTitle + 1,
+  kCaDir = ref::kCaDir + 1,
+  kCrlDir = ref::kCrlDir + 1,
 };
 
 struct Abonent {
