@@ -43,6 +43,7 @@ typedef void* CRYPT_HANDLE;
 enum {
   CE_OK = 0,
   CE_UNSUPPORTED = -1,
+  CE_BIND_NOT_INITIALIZED = -1, /* the binding's text for -1 */
   CE_BIND_EXCEPTION = -2,
   CE_BIND_BAD_PARAMETERS = -3,
   CE_BIND_NO_SIGN_CONTEXT = -4,

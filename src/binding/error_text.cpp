@@ -10,19 +10,19 @@ namespace cryptlib {
 
 const char* BindingErrorText(int32_t code) {
   switch (code) {
-    case -1:
+    case kBindingNotInitialized:
       return "Library not initialized";
-    case -2:
+    case CE_BIND_EXCEPTION:
       return "An exception - ";
-    case -3:
+    case CE_BIND_BAD_PARAMETERS:
       return "Bad parameters passed";
-    case -4:
+    case CE_BIND_NO_SIGN_CONTEXT:
       return "Can't get sign context";
-    case -5:
+    case CE_BIND_SIGNATURE_NOT_FOUND:
       return "Signature not found";
-    case -6:
+    case kBindingNoContext:
       return "Unable to load private key for operation";
-    case -100:
+    case kBindingNotFinalized:
       return "Function not finalize";
     default:
       return nullptr;

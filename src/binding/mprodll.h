@@ -28,7 +28,7 @@ namespace cryptlib {
 class KeySetJournal;
 
 // Results of the binding itself.
-constexpr int32_t kBindingNotInitialized = CE_UNSUPPORTED;
+constexpr int32_t kBindingNotInitialized = CE_BIND_NOT_INITIALIZED;
 constexpr int32_t kBindingNoContext = CE_BIND_NO_PRIVATE_KEY;
 constexpr int32_t kBindingNotFinalized = CE_NOT_INITIALIZED;
 

@@ -23,56 +23,56 @@ constexpr int32_t kUnboundTextLimit = 255;
 
 const char* FixedEngineText(int32_t code) {
   switch (code) {
-    case -101:
+    case CE_BAD_ARGUMENT:
       return "Null pointer or incorrect data size (buffer) passed to the function!";
-    case -103:
+    case CE_STRING_LENGTH:
       return "String length check error";
-    case -104:
+    case CE_BAD_SETTINGS:
       return "Bad settings for crypto engine";
-    case -107:
+    case CE_KEY_FILE_IO:
       return "I/O error during key, CRL or certificate file(s) operation.";
-    case -108:
+    case CE_NO_RECIPIENTS:
       return "Encoding abonent(s) isn't set or set incorrect.";
-    case -109:
+    case CE_REMOTE_PATH:
       return "Remote genarate path isn't set or set incorrect.";
-    case -110:
+    case CE_BAD_UID:
       return "UID error. Bad UID setting or incorrect UID passed to the function.";
-    case -111:
+    case CE_PUBLIC_KEY_NOT_FOUND:
       return "Public key file not found.";
-    case -112:
+    case CE_TRANSFER_EXTRACT:
       return "Can't extract certificate or certificate request file from transfer buffer or i/o error.";
-    case -113:
+    case CE_CERT_NOT_FOUND:
       return "Can't find self certificate file or abonent certificate file in certificate dir by its UID. Abonent "
              "unknown or error in name of certificate file.";
-    case -114:
+    case CE_NEW_KEY_NOT_FOUND:
       return "Can't find new key or certificate (cert request) file in specific key generate dir or i/o error.";
-    case -115:
+    case CE_REMOTE_DIR_IO:
       return "I/O error in specific remote generate dir.";
-    case -116:
+    case CE_EXCHANGE_IO:
       return "I/O error during exchange key detected.";
-    case -117:
+    case CE_LOW_MEMORY:
       return "Low memory.";
-    case -118:
+    case CE_KEY_UTILITY:
       return "Key gen utility isn't finished correctly, or another key container detected.";
-    case -119:
+    case CE_CERT_KEY_MISMATCH:
       return "Certificate in transfer and new private keys isn't match.";
-    case -120:
+    case CE_REMOVE_SELF:
       return "Can not remove self certificate!";
-    case -121:
+    case CE_TEMP_SAVE:
       return "Can not save transfer content to temp directory!";
-    case -122:
+    case CE_TEMP_DIR:
       return "Can not create template directory in Windows template path!";
-    case -123:
+    case CE_CRL_DIR:
       return "Can not found or create CRL dir!";
-    case -124:
+    case CE_CRL_NOT_FOUND:
       return "Specified CRL file not found!";
-    case -125:
+    case CE_CRL_BAD:
       return "Incorrect CRL file!";
-    case -126:
+    case CE_PARAM_INDEX:
       return "Parameters index out of bounds!";
-    case -127:
+    case CE_LOAD_FAILED:
       return "Unable to load mplug*.dll";
-    case -128:
+    case CE_BIND_FAILED:
       return "Unable to retrive all necessary functionns from mplug*.dll";
     default:
       return nullptr;
