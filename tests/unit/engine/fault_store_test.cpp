@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "common/test_dir.h"
+#include "common/test_os.h"
 #include "engine/mpro_2x.h"
 #include "unit/harness/binding_fake_harness.h"
 #include "unit/harness/fault_platform.h"
@@ -100,10 +101,23 @@ const std::string kNewList = Crl("/C=RU/CN=Bank CA", "new");
 // engine per run; the fault platform stands in front of the test host.
 class StoreFaults : public ::testing::Test {
  protected:
-  void SetUp() override { platform::SetPlatformForTesting(&faults_); }
+  // The engine's scratch directories go to a temporary directory of the
+  // test's own: a scratch directory whose removal fails on purpose would
+  // otherwise stay in the system's, and after a thousand runs no scratch
+  // number would be free there.
+  void SetUp() override {
+    hadTemp_ = test::HasEnv(test::kTempVariable);
+    savedTemp_ = test::GetEnv(test::kTempVariable);
+    test::SetEnv(test::kTempVariable, temp_.path());
+    platform::SetPlatformForTesting(&faults_);
+  }
   void TearDown() override {
     engine_.reset();
     platform::SetPlatformForTesting(&test::Host());
+    if (hadTemp_)
+      test::SetEnv(test::kTempVariable, savedTemp_);
+    else
+      test::UnsetEnv(test::kTempVariable);
   }
 
   std::string Certs() const { return area_ / "certs"; }
@@ -169,6 +183,9 @@ class StoreFaults : public ::testing::Test {
   }
 
   TestDir area_;
+  TestDir temp_;
+  bool hadTemp_ = false;
+  std::string savedTemp_;
   test::FaultPlatform faults_{test::Host()};
   std::unique_ptr<TMPro2xCryptoEngine> engine_;
 };
